@@ -1,0 +1,401 @@
+#include "board/position.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/bits.h"
+
+namespace orvel {
+
+namespace {
+
+// Which code set a code belongs to: 0 five, 1 open four, 2 four, 3 three.
+constexpr int8_t set_of_code[16] = {-1, -1, -1, -1, -1, -1, -1, 3, 3, 2, 2, 1, 0, -1, -1, -1};
+
+}  // namespace
+
+Position::Position() {
+  std::memset(cells, 0, sizeof cells);
+  std::memset(y_lines, 0, sizeof y_lines);
+  std::memset(x_lines, 0, sizeof x_lines);
+  std::memset(anti_lines, 0, sizeof anti_lines);
+  std::memset(diag_lines, 0, sizeof diag_lines);
+  std::memset(anti_pos, 0, sizeof anti_pos);
+  std::memset(diag_pos, 0, sizeof diag_pos);
+  std::memset(zobrist_keys, 0, sizeof zobrist_keys);
+  std::memset(dir_patterns, 0, sizeof dir_patterns);
+  std::memset(cell_records, 0, sizeof cell_records);
+  std::memset(side_total, 0, sizeof side_total);
+  std::memset(room_total, 0, sizeof room_total);
+  std::memset(five_cells, 0, sizeof five_cells);
+  std::memset(open_four_cells, 0, sizeof open_four_cells);
+  std::memset(four_cells, 0, sizeof four_cells);
+  std::memset(three_cells, 0, sizeof three_cells);
+  std::memset(strong_cells, 0, sizeof strong_cells);
+}
+
+void Position::configure(int width, int height, int rule_value) {
+  board_width = std::clamp(width, 1, MAX_SIZE);
+  board_height = std::clamp(height, 1, MAX_SIZE);
+  board_size = std::max(board_width, board_height);
+  rule = effective_rule(rule_value);
+  update_radius = rule == FREESTYLE ? 4 : 5;
+  build_tables();
+  clear_position();
+}
+
+uint32_t Position::next_rand() {
+  // The classic linear congruential generator: 15-bit results.
+  rand_state = rand_state * 214013u + 2531011u;
+  return (rand_state >> 16) & 0x7FFFu;
+}
+
+void Position::build_tables() {
+  tables = &tables_for_rule(rule);
+  for (int x = 0; x < MAX_SIZE; ++x)
+    for (int y = 0; y < MAX_SIZE; ++y)
+      for (int v = 0; v < 3; ++v) {
+        uint64_t key = next_rand();
+        for (int i = 0; i < 4; ++i) key = (key << 15) ^ next_rand();
+        zobrist_keys[x][y][v] = key;
+      }
+  for (int x = 0; x < board_size; ++x)
+    for (int y = 0; y < board_size; ++y) {
+      anti_pos[x][y] = std::min(y, board_size - 1 - x);
+      diag_pos[x][y] = std::min(x, y);
+    }
+}
+
+void Position::clear_position() {
+  const int n = board_size;
+  std::memset(cells, 0, sizeof cells);
+  std::memset(y_lines, 0, sizeof y_lines);
+  std::memset(x_lines, 0, sizeof x_lines);
+  std::memset(anti_lines, 0, sizeof anti_lines);
+  std::memset(diag_lines, 0, sizeof diag_lines);
+
+  // Border marks: BLOCKED just before and just after every line.
+  auto mark = [](uint64_t& word, int p) { word |= uint64_t{3} << (2 * p + 8); };
+  for (int i = 0; i < n; ++i) {
+    mark(y_lines[i], -1);
+    mark(y_lines[i], n);
+    mark(x_lines[i], -1);
+    mark(x_lines[i], n);
+  }
+  for (int i = 0; i <= 2 * n - 2; ++i) {
+    mark(anti_lines[i], -1);
+    mark(anti_lines[i], std::min(i, 2 * n - 2 - i) + 1);
+  }
+  for (int j = 1; j <= 2 * n - 1; ++j) {
+    mark(diag_lines[j], -1);
+    mark(diag_lines[j], n - std::abs(n - j));
+  }
+
+  // Initial records of an empty square.
+  std::memset(dir_patterns, 0, sizeof dir_patterns);
+  std::memset(cell_records, 0, sizeof cell_records);
+  std::memset(side_total, 0, sizeof side_total);
+  std::memset(room_total, 0, sizeof room_total);
+  std::memset(five_cells, 0, sizeof five_cells);
+  std::memset(open_four_cells, 0, sizeof open_four_cells);
+  std::memset(four_cells, 0, sizeof four_cells);
+  std::memset(three_cells, 0, sizeof three_cells);
+  std::memset(strong_cells, 0, sizeof strong_cells);
+  for (int x = 0; x < n; ++x)
+    for (int y = 0; y < n; ++y) {
+      CellRecord& r = cell_records[x][y];
+      int codes[4];
+      int16_t score = 0, weight = 0;
+      for (int d = 0; d < 4; ++d) {
+        int space = 0;
+        for (int i = 1; i <= 4; ++i) {
+          const int ax = x - i * dir_dx[d], ay = y - i * dir_dy[d];
+          if (ax >= 0 && ay >= 0 && ax < n && ay < n) ++space;
+          const int bx = x + i * dir_dx[d], by = y + i * dir_dy[d];
+          if (bx >= 0 && by >= 0 && bx < n && by < n) ++space;
+        }
+        bool inner;
+        if (d == 0)
+          inner = y > 0 && y < n - 1;
+        else if (d == 1)
+          inner = x > 0 && x < n - 1;
+        else
+          inner = x > 0 && x < n - 1 && y > 0 && y < n - 1 && space >= 5;
+        codes[d] = inner ? 1 : 0;
+        DirPattern& p = dir_patterns[d][x][y];
+        p.code[0] = p.code[1] = static_cast<int16_t>(codes[d]);
+        p.space[0] = p.space[1] = static_cast<int16_t>(space);
+        score = static_cast<int16_t>(score + codes[d]);
+        weight = static_cast<int16_t>(weight + space);
+      }
+      for (int s = 0; s < 2; ++s) {
+        r.score[s] = score;
+        r.weight[s] = weight;
+        r.combined[s] = static_cast<int16_t>(tables->combo_table[s][codes[0]][codes[1]][codes[2]][codes[3]] + score);
+        r.contribution[s] = static_cast<int16_t>((weight * r.combined[s]) / 32);
+        side_total[s] += r.contribution[s];
+      }
+    }
+
+  zobrist_key = 0;
+
+  if (board_width != board_height)
+    for (int x = 0; x < n; ++x)
+      for (int y = 0; y < n; ++y)
+        if (x >= board_height || y >= board_width) make_move(x, y, BLOCKED);
+}
+
+uint64_t Position::line_word(int d, int x, int y) const {
+  switch (d) {
+    case 0: return y_lines[x];
+    case 1: return x_lines[y];
+    case 2: return anti_lines[x + y];
+    default: return diag_lines[board_size + x - y];
+  }
+}
+
+int Position::line_position(int d, int x, int y) const {
+  switch (d) {
+    case 0: return y;
+    case 1: return x;
+    case 2: return anti_pos[x][y];
+    default: return diag_pos[x][y];
+  }
+}
+
+CellSet* Position::code_set(int code, int s) {
+  switch (set_of_code[code]) {
+    case 0: return &five_cells[s];
+    case 1: return &open_four_cells[s];
+    case 2: return &four_cells[s];
+    case 3: return &three_cells[s];
+    default: return nullptr;
+  }
+}
+
+template <bool Full>
+void Position::remove_cell_contribution(int x, int y, int s, int d) {
+  const CellRecord& r = cell_records[x][y];
+  side_total[s] -= r.contribution[s];
+  if (r.weight[s] >= 25 && r.score[s] >= 6) room_total[s] -= r.weight[s];
+  if (CellSet* set = code_set(dir_patterns[d][x][y].code[s], s)) set->remove_dir(x, y, d);
+  if (Full && r.score[s] >= STRONG_SCORE) strong_cells[s].remove_cell(x, y);
+}
+
+template <bool Full>
+void Position::add_cell_contribution(int x, int y, int s, int d) {
+  CellRecord& r = cell_records[x][y];
+  const int c0 = dir_patterns[0][x][y].code[s], c1 = dir_patterns[1][x][y].code[s];
+  const int c2 = dir_patterns[2][x][y].code[s], c3 = dir_patterns[3][x][y].code[s];
+  r.combined[s] = static_cast<int16_t>(tables->combo_table[s][c0][c1][c2][c3] + r.score[s]);
+  if (r.weight[s] >= 25 && r.score[s] >= 6) room_total[s] += r.weight[s];
+  r.contribution[s] = static_cast<int16_t>((r.weight[s] * r.combined[s]) / 32);
+  side_total[s] += r.contribution[s];
+  if (CellSet* set = code_set(dir_patterns[d][x][y].code[s], s)) set->add_dir(x, y, d);
+  if (Full && r.score[s] >= STRONG_SCORE) strong_cells[s].add_cell(x, y);
+}
+
+bool Position::real_open_four(int x, int y, int d, int v) const {
+  const int dx = dir_dx[d], dy = dir_dy[d];
+  for (int sign = 1; sign >= -1; sign -= 2) {
+    int cx = x + sign * dx, cy = y + sign * dy;
+    while (on_board(cx, cy) && cells[cx][cy] == v) cx += sign * dx, cy += sign * dy;
+    if (!on_board(cx, cy)) continue;  // the walk reached the edge
+    const int bx = cx + sign * dx, by = cy + sign * dy;
+    if (on_board(bx, by) && cells[bx][by] == v) return false;
+  }
+  return true;
+}
+
+template <bool Full>
+void Position::exact_five_fix(int x, int y, int d, int v) {
+  const int s = v - 1;
+  const int dx = dir_dx[d], dy = dir_dy[d];
+  DirPattern& p = dir_patterns[d][x][y];
+  auto holds = [&](int cx, int cy) { return on_board(cx, cy) && cells[cx][cy] == v; };
+  if (p.code[s] == PAT_FIVE) {
+    const bool too_long = (!holds(x - dx, y - dy) && holds(x + 5 * dx, y + 5 * dy)) ||
+                          (!holds(x + dx, y + dy) && holds(x - 5 * dx, y - 5 * dy));
+    if (!too_long) return;
+    remove_cell_contribution<Full>(x, y, s, d);
+    cell_records[x][y].score[s] = static_cast<int16_t>(cell_records[x][y].score[s] - 2047);
+    p.code[s] = PAT_OVERLINE;
+    add_cell_contribution<Full>(x, y, s, d);
+  } else if (p.code[s] == PAT_OPEN_FOUR) {
+    if (real_open_four(x, y, d, v)) return;
+    remove_cell_contribution<Full>(x, y, s, d);
+    cell_records[x][y].score[s] = static_cast<int16_t>(cell_records[x][y].score[s] - 255);
+    p.code[s] = PAT_FOUR;
+    add_cell_contribution<Full>(x, y, s, d);
+  }
+}
+
+template <bool Full>
+void Position::refresh_line(int d, int x, int y) {
+  const int R = update_radius;
+  const int dx = dir_dx[d], dy = dir_dy[d];
+  const uint64_t word = line_word(d, x, y);
+  const int p0 = line_position(d, x, y);
+  const PatternEntry* table = tables->pattern_table;
+  // Which sides need the exact-five correction under this rule.
+  const bool fix_black = rule != FREESTYLE;
+  const bool fix_white = rule == STANDARD;
+
+  // The range of steps i along the line that stay on the board.
+  int lo = -R, hi = R;
+  if (d == 0) {
+    lo = -std::min(y, R);
+    hi = std::min(R, board_width - 1 - y);
+  } else if (d == 1) {
+    lo = -std::min(x, R);
+    hi = std::min(R, board_height - 1 - x);
+  } else {
+    // Directions 2 and 3: clip i so that 0 <= x + i*dx < height, 0 <= y + i*dy < width.
+    // dy = +1 for both; dx = -1 (d = 2) or +1 (d = 3).
+    lo = std::max(lo, -y);
+    hi = std::min(hi, board_width - 1 - y);
+    if (dx > 0) {
+      lo = std::max(lo, -x);
+      hi = std::min(hi, board_height - 1 - x);
+    } else {
+      lo = std::max(lo, x - (board_height - 1));
+      hi = std::min(hi, x);
+    }
+  }
+
+  for (int i = lo; i <= hi; ++i) {
+    const int cx = x + i * dx, cy = y + i * dy;
+    const PatternEntry& e = table[line_window(word, p0 + i)];
+    DirPattern& r = dir_patterns[d][cx][cy];
+    for (int s = 0; s < 2; ++s) {
+      if (e.code[s] != r.code[s]) {
+        remove_cell_contribution<Full>(cx, cy, s, d);
+        CellRecord& c = cell_records[cx][cy];
+        c.score[s] = static_cast<int16_t>(c.score[s] + code_weight[e.code[s]] - code_weight[r.code[s]]);
+        c.weight[s] = static_cast<int16_t>(c.weight[s] + e.space[s] - r.space[s]);
+        r.space[s] = e.space[s];
+        r.code[s] = e.code[s];
+        add_cell_contribution<Full>(cx, cy, s, d);
+      }
+      if ((r.code[s] == PAT_OPEN_FOUR || r.code[s] == PAT_FIVE) && (s == 0 ? fix_black : fix_white))
+        exact_five_fix<Full>(cx, cy, d, s + 1);
+    }
+  }
+}
+
+template <bool Full>
+void Position::place(int x, int y, int v) {
+  const uint64_t bits = static_cast<uint64_t>(v);
+  cells[x][y] = v;
+  y_lines[x] |= bits << (2 * y + 8);
+  refresh_line<Full>(0, x, y);
+  x_lines[y] |= bits << (2 * x + 8);
+  refresh_line<Full>(1, x, y);
+  anti_lines[x + y] |= bits << (2 * anti_pos[x][y] + 8);
+  refresh_line<Full>(2, x, y);
+  diag_lines[board_size + x - y] |= bits << (2 * diag_pos[x][y] + 8);
+  refresh_line<Full>(3, x, y);
+  zobrist_key ^= zobrist_keys[x][y][v - 1];
+}
+
+template <bool Full>
+void Position::remove(int x, int y, int v) {
+  cells[x][y] = EMPTY;
+  y_lines[x] &= ~(uint64_t{3} << (2 * y + 8));
+  refresh_line<Full>(0, x, y);
+  x_lines[y] &= ~(uint64_t{3} << (2 * x + 8));
+  refresh_line<Full>(1, x, y);
+  anti_lines[x + y] &= ~(uint64_t{3} << (2 * anti_pos[x][y] + 8));
+  refresh_line<Full>(2, x, y);
+  diag_lines[board_size + x - y] &= ~(uint64_t{3} << (2 * diag_pos[x][y] + 8));
+  refresh_line<Full>(3, x, y);
+  zobrist_key ^= zobrist_keys[x][y][v - 1];
+}
+
+void Position::make_move(int x, int y, int v) { place<true>(x, y, v); }
+void Position::undo_move(int x, int y, int v) { remove<true>(x, y, v); }
+void Position::make_move_light(int x, int y, int v) { place<false>(x, y, v); }
+void Position::undo_move_light(int x, int y, int v) { remove<false>(x, y, v); }
+
+template void Position::refresh_line<true>(int, int, int);
+template void Position::refresh_line<false>(int, int, int);
+template void Position::remove_cell_contribution<true>(int, int, int, int);
+template void Position::remove_cell_contribution<false>(int, int, int, int);
+template void Position::add_cell_contribution<true>(int, int, int, int);
+template void Position::add_cell_contribution<false>(int, int, int, int);
+template void Position::exact_five_fix<true>(int, int, int, int);
+template void Position::exact_five_fix<false>(int, int, int, int);
+
+void Position::fresh_codes(int d, int x, int y, int out_code[2]) const {
+  const PatternEntry& e = tables->pattern_table[line_window(line_word(d, x, y), line_position(d, x, y))];
+  for (int s = 0; s < 2; ++s) {
+    int c = e.code[s];
+    const int v = s + 1;
+    const bool fix = s == 0 ? rule != FREESTYLE : rule == STANDARD;
+    if (fix && c == PAT_FIVE) {
+      const int dx = dir_dx[d], dy = dir_dy[d];
+      auto holds = [&](int cx, int cy) { return on_board(cx, cy) && cells[cx][cy] == v; };
+      if ((!holds(x - dx, y - dy) && holds(x + 5 * dx, y + 5 * dy)) ||
+          (!holds(x + dx, y + dy) && holds(x - 5 * dx, y - 5 * dy)))
+        c = PAT_OVERLINE;
+    } else if (fix && c == PAT_OPEN_FOUR && !real_open_four(x, y, d, v)) {
+      c = PAT_FOUR;
+    }
+    out_code[s] = c;
+  }
+}
+
+bool Position::is_consistent(std::string* why) const {
+  auto fail = [&](const char* what, int x, int y, int s) {
+    if (why) {
+      char buf[128];
+      std::snprintf(buf, sizeof buf, "%s at (%d,%d) side %d", what, x, y, s + 1);
+      *why = buf;
+    }
+    return false;
+  };
+  int32_t totals[2] = {0, 0}, rooms[2] = {0, 0};
+  CellSet sets[5][2];
+  std::memset(sets, 0, sizeof sets);
+  for (int x = 0; x < board_size; ++x)
+    for (int y = 0; y < board_size; ++y) {
+      const CellRecord& r = cell_records[x][y];
+      for (int s = 0; s < 2; ++s) {
+        int score = 0, weight = 0, c[4];
+        for (int d = 0; d < 4; ++d) {
+          const DirPattern& p = dir_patterns[d][x][y];
+          c[d] = p.code[s];
+          score += code_weight[p.code[s]];
+          weight += p.space[s];
+          if (set_of_code[c[d]] >= 0) sets[set_of_code[c[d]]][s].add_dir(x, y, d);
+        }
+        if (r.score[s] != score) return fail("score", x, y, s);
+        if (r.weight[s] != weight) return fail("weight", x, y, s);
+        const int combined = tables->combo_table[s][c[0]][c[1]][c[2]][c[3]] + score;
+        if (r.combined[s] != combined) return fail("combined", x, y, s);
+        if (r.contribution[s] != (weight * combined) / 32) return fail("contribution", x, y, s);
+        totals[s] += r.contribution[s];
+        if (weight >= 25 && score >= 6) rooms[s] += weight;
+        if (score >= STRONG_SCORE) sets[4][s].add_cell(x, y);
+      }
+    }
+  for (int s = 0; s < 2; ++s) {
+    if (totals[s] != side_total[s]) return fail("side_total", -1, -1, s);
+    if (rooms[s] != room_total[s]) return fail("room_total", -1, -1, s);
+    const CellSet* mine[5] = {&five_cells[s], &open_four_cells[s], &four_cells[s], &three_cells[s], &strong_cells[s]};
+    static const char* names[5] = {"five set", "open-four set", "four set", "three set", "strong set"};
+    for (int k = 0; k < 5; ++k) {
+      if (mine[k]->summary != sets[k][s].summary) return fail(names[k], -1, -1, s);
+      for (int x = 0; x < MAX_SIZE; ++x) {
+        if (mine[k]->rows[x] != sets[k][s].rows[x]) return fail(names[k], x, -1, s);
+        if (k < 4)
+          for (int y = 0; y < MAX_SIZE; ++y)
+            if (mine[k]->dirs[x][y] != sets[k][s].dirs[x][y]) return fail(names[k], x, y, s);
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace orvel

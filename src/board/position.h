@@ -1,0 +1,133 @@
+// The one position the engine thinks about: cells, 64-bit line words in the
+// four directions, the Zobrist key, and the pattern records that every
+// placement keeps current (per direction and side codes, per-cell sums,
+// side totals and cell sets). Searches change it in place through balanced
+// make/undo pairs; every operation works on fixed arrays with no allocation.
+//
+// Line word layout: 2 bits per cell, the cell at position p in bits 2p+8 and
+// 2p+9; bits 0..7 are four virtual cells in front of the line. After
+// clear_position the cell just before and just after the line hold BLOCKED.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "board/cell_set.h"
+#include "board/pattern_table.h"
+#include "core/types.h"
+
+namespace orvel {
+
+// Pattern code and free space of one cell in one direction, per side.
+struct DirPattern {
+  int16_t code[2];
+  int16_t space[2];
+};
+
+// Sums over the four directions of one cell, per side.
+struct CellRecord {
+  int16_t score[2];         // sum of code_weight over the four codes
+  int16_t combined[2];      // combo_table value + score
+  int16_t weight[2];        // sum of the four spaces, 0..32
+  int16_t contribution[2];  // weight * combined / 32
+};
+
+constexpr int STRONG_SCORE = 316;
+
+inline uint32_t line_window(uint64_t word, int p) { return static_cast<uint32_t>(word >> (2 * p)) & 0x3FFFFu; }
+
+class Position {
+ public:
+  // Board geometry and rule; set by configure().
+  int board_width = 15;
+  int board_height = 15;
+  int board_size = 15;
+  int rule = FREESTYLE;  // effective rule 0, 1 or 2
+  int update_radius = 4;
+  const PatternTables* tables = nullptr;
+
+  int32_t cells[MAX_SIZE][MAX_SIZE];
+  uint64_t y_lines[MAX_SIZE];      // direction 0, index x, position y
+  uint64_t x_lines[MAX_SIZE];      // direction 1, index y, position x
+  uint64_t anti_lines[2 * MAX_SIZE];  // direction 2, index x + y
+  uint64_t diag_lines[2 * MAX_SIZE + 1];  // direction 3, index board_size + x - y
+  int32_t anti_pos[MAX_SIZE][MAX_SIZE];
+  int32_t diag_pos[MAX_SIZE][MAX_SIZE];
+
+  uint64_t zobrist_key = 0;
+  uint64_t zobrist_keys[MAX_SIZE][MAX_SIZE][3];
+  uint32_t rand_state = 1;  // the key generator; continues across rebuilds
+
+  DirPattern dir_patterns[4][MAX_SIZE][MAX_SIZE];
+  CellRecord cell_records[MAX_SIZE][MAX_SIZE];
+  int32_t side_total[2];
+  int32_t room_total[2];
+  CellSet five_cells[2];
+  CellSet open_four_cells[2];
+  CellSet four_cells[2];
+  CellSet three_cells[2];
+  CellSet strong_cells[2];
+
+  Position();
+
+  // Rebuild for a board and rule: sets the geometry and update_radius,
+  // build_tables, then clear_position. The caller replays the game record.
+  void configure(int width, int height, int rule_value);
+  // Pattern tables for the rule, fresh Zobrist keys, anti_pos/diag_pos.
+  void build_tables();
+  // An empty board for the current size and rule (blocked cells of a
+  // rectangular board placed).
+  void clear_position();
+
+  void make_move(int x, int y, int v);
+  void undo_move(int x, int y, int v);
+  // As make_move/undo_move but the strong-cell sets are left alone; a light
+  // placement must be taken back before anything reads the strong sets.
+  void make_move_light(int x, int y, int v);
+  void undo_move_light(int x, int y, int v);
+
+  bool on_board(int x, int y) const { return x >= 0 && y >= 0 && x < board_height && y < board_width; }
+  int cell(int x, int y) const { return cells[x][y]; }
+  int code(int d, int x, int y, int side) const { return dir_patterns[d][x][y].code[side - 1]; }
+  int score(int x, int y, int side) const { return cell_records[x][y].score[side - 1]; }
+  int weight(int x, int y, int side) const { return cell_records[x][y].weight[side - 1]; }
+  uint64_t stone_key(int x, int y, int v) const { return zobrist_keys[x][y][v - 1]; }
+
+  // Line word and position of (x, y) in direction d.
+  uint64_t line_word(int d, int x, int y) const;
+  int line_position(int d, int x, int y) const;
+
+  // List makers: members of a side's set, ascending x then y; coordinates only.
+  int list_five_cells(MoveEntry* list, int v) const { return five_cells[v - 1].list(list); }
+  int list_open_four_cells(MoveEntry* list, int v) const { return open_four_cells[v - 1].list(list); }
+  int list_four_cells(MoveEntry* list, int v) const { return four_cells[v - 1].list(list); }
+  int list_three_cells(MoveEntry* list, int v) const { return three_cells[v - 1].list(list); }
+  int list_strong_cells(MoveEntry* list, int v) const { return strong_cells[v - 1].list(list); }
+
+  // Record-keeping pieces, public for tests and for the forbidden-point test.
+  template <bool Full>
+  void refresh_line(int d, int x, int y);
+  template <bool Full>
+  void remove_cell_contribution(int x, int y, int s, int d);
+  template <bool Full>
+  void add_cell_contribution(int x, int y, int s, int d);
+  template <bool Full>
+  void exact_five_fix(int x, int y, int d, int v);
+  bool real_open_four(int x, int y, int d, int v) const;
+
+  // Recount every per-cell sum, total and set from the stored direction
+  // records and compare; on a mismatch describe it in *why.
+  bool is_consistent(std::string* why = nullptr) const;
+  // The codes a fresh table lookup (with the exact-five corrections) gives.
+  void fresh_codes(int d, int x, int y, int out_code[2]) const;
+
+ private:
+  template <bool Full>
+  void place(int x, int y, int v);
+  template <bool Full>
+  void remove(int x, int y, int v);
+  CellSet* code_set(int code, int s);
+  uint32_t next_rand();
+};
+
+}  // namespace orvel

@@ -1,0 +1,98 @@
+// The engine as the protocol sees it: it owns the settings, the game record,
+// the position, the hash tables, the search state and the worker thread.
+// The dispatcher parses text and calls these methods; the engine writes its
+// replies through an Output, so tests can drive it in-process.
+//
+// Threads: every method here runs on the main thread, except apply_rule and
+// the think drivers, which run on the worker during a think. Methods that
+// change the position stop a running think first.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "board/position.h"
+#include "protocol/game_record.h"
+#include "protocol/output.h"
+#include "protocol/settings.h"
+#include "search/hash.h"
+#include "search/search.h"
+
+namespace orvel {
+
+extern const char* const ORVEL_VERSION;
+
+// Think modes handed to the worker.
+enum ThinkMode : int { THINK_NORMAL = 0, THINK_BALANCE_ONE = 1, THINK_BALANCE_TWO = 2, THINK_NBEST = 3 };
+
+class Engine {
+ public:
+  explicit Engine(Output& out);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  Output& out;
+  Settings settings;
+  GameRecord record;
+  std::unique_ptr<Position> position;
+  HashTables hash;
+  std::unique_ptr<Search> search;
+
+  // ---- Think handshake ----
+  std::atomic<int32_t> stop_requested{0};
+  std::atomic<int32_t> think_mode{THINK_NORMAL};
+  int32_t balance_offset = 0;
+  int32_t nbest_count = 1;
+
+  // Start the worker thread (once; it is never joined).
+  void start_worker();
+  void start_thinking();
+  void stop_thinking();
+  // True while a requested think has not finished.
+  bool thinking();
+
+  // ---- Position commands (main thread, think stopped) ----
+  // START / RECTSTART after the numbers were parsed: validates the extents,
+  // then the board reset. Returns false (and writes the error) when refused.
+  bool board_reset(int width, int height);
+  void ensure_board();
+  void restart();
+  // Record a stone of the engine (own = true) or of the opponent.
+  void record_stone(int x, int y, bool own);
+  void place_block_stone(int x, int y);
+  // Returns false when the take-back was refused (the caller writes the error).
+  bool takeback(int x, int y);
+  void block_reset();
+  void block_cell(int x, int y);
+  void hash_clear();
+  void show_forbidden();
+
+  // ---- Worker side ----
+  // Rebuild the position for the current rule when needed (announcing it).
+  void apply_rule();
+  // Rebuild the position for a rule from the game record, with no
+  // announcement (apply_rule and ovshowforbid share it).
+  void rebuild(int rule);
+  // The board cells as currently built, or nothing if stale.
+  bool position_current() const { return record.built_rule != -1; }
+
+ private:
+  void worker_loop();
+  void run_think();
+
+  std::thread worker_;
+  bool worker_started_ = false;
+  std::mutex request_mutex_;
+  std::condition_variable request_cv_;
+  bool think_requested_ = false;
+  bool worker_exit_ = false;  // set by the destructor: the worker leaves its loop
+  std::mutex done_mutex_;
+  std::condition_variable done_cv_;
+  bool think_done_ = true;
+};
+
+}  // namespace orvel

@@ -1,0 +1,102 @@
+// The search state of one think and the searches that share it: static
+// evaluation, threat search over chains of fours, the alpha-beta node search
+// with its move stages, and the root search. One Search object owns the
+// per-ply storage (allocated once), the counters and the flags; it works on
+// the engine's single Position in place and leaves it as it found it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "board/position.h"
+#include "core/types.h"
+#include "protocol/game_record.h"
+#include "protocol/output.h"
+#include "protocol/settings.h"
+#include "search/hash.h"
+
+namespace orvel {
+
+// Slots of the per-ply storage. Slot = last_depth - remaining depth; a call
+// whose slot would reach the end is treated as a leaf (or, in the threat
+// search, as "no win"), so nothing is ever written past the arrays.
+constexpr int PLY_SLOTS = 1280;
+constexpr int LINE_LENGTH = MAX_CELLS + 1;  // entry 0 holds the length
+
+// A principal variation: entry 0's key is the length, moves in entries 1..n.
+using PvLine = MoveEntry[LINE_LENGTH];
+
+class Search {
+ public:
+  Search(Position& pos, HashTables& hash, const Settings& settings, const GameRecord& record,
+         const std::atomic<int32_t>& stop_requested, Output& out);
+
+  Position& pos;
+  HashTables& hash;
+  const Settings& settings;
+  const GameRecord& record;
+  const std::atomic<int32_t>& stop_requested;
+  Output& out;
+
+  // ---- Think state shared by the searches and the drivers ----
+  uint64_t node_count = 0;
+  uint64_t expanded_count = 0;
+  uint64_t threat_node_count = 0;
+  double branch_total = 0;
+  int min_remaining_depth = 0;
+  int last_depth = 0;
+  int32_t last_value = 0;
+  int best_x = -1, best_y = -1;  // best_move
+  bool search_aborted = false;
+  bool single_reply = false;
+  int32_t move_budget = 10000;
+  int64_t think_clock = 0;  // clock at the start of the think (ms)
+  PvLine saved_line{};
+
+  // ---- Per-ply storage, indexed by list_slot ----
+  std::unique_ptr<MoveEntry[][MAX_CELLS]> move_lists;
+  std::unique_ptr<PvLine[]> pv_lines;
+  std::unique_ptr<uint64_t[]> node_stamps;
+  std::unique_ptr<uint64_t[][MAX_SIZE][MAX_SIZE]> cell_marks;
+
+  // ---- Evaluation state ----
+  uint64_t eval_counter = 0;
+  uint64_t cell_stamps[MAX_SIZE][MAX_SIZE] = {};
+
+  // Reset everything a rebuild of the position resets: evaluation counter
+  // and stamps, node stamps and cell marks, last_value, last_depth,
+  // search_aborted.
+  void reset_game_state();
+  // Zero the per-think counters (node, expanded, threat, branch, min depth).
+  void reset_counters();
+
+  // Milliseconds since the process started.
+  static int64_t now_ms();
+  // The 1,024-node limit test; true when the search must stop.
+  bool limits_reached() const;
+
+  // ---- Evaluation ----
+  int32_t evaluate(int remaining_depth, int side);
+  int neighbourhood_threat_count(int x, int y, int side) const;
+
+  // ---- Threat search ----
+  int32_t immediate_win(int distance, int side);
+  int32_t threat_search(int depth, int side, int defender_node, int ply);
+
+  // ---- Alpha-beta and root ----
+  int32_t alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension);
+  int32_t root_search(int side);
+
+  // ---- Helpers shared with the move stages ----
+  bool forbidden_for(int x, int y, int side);  // Renju and BLACK only
+  int list_slot(int depth) const { return last_depth - depth; }
+  bool is_listed(int slot, int x, int y) const { return cell_marks[slot][x][y] == node_stamps[slot]; }
+  void mark_listed(int slot, int x, int y) { cell_marks[slot][x][y] = node_stamps[slot]; }
+
+ private:
+  MoveEntry eval_list_[2 * MAX_CELLS];
+};
+
+}  // namespace orvel

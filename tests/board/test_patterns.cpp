@@ -1,0 +1,351 @@
+// Pattern and combination tables, and the incremental records built on them.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "board/pattern_table.h"
+#include "board/position.h"
+#include "board_test_util.h"
+
+namespace orvel {
+namespace {
+
+using testing::make_position;
+using testing::place_picture;
+
+// A 9-cell window from a picture: X black, O white, # blocked, + or . empty.
+uint32_t window(const char* cells9) {
+  uint32_t w = 0;
+  for (int i = 0; i < 9; ++i) {
+    const char c = cells9[i];
+    const uint32_t v = c == 'X' ? BLACK : c == 'O' ? WHITE : c == '#' ? BLOCKED : EMPTY;
+    w |= v << (2 * i);
+  }
+  return w;
+}
+
+struct Row {
+  const char* cells;
+  int free_code, exact_code;  // free-style; standard and Renju (table only)
+  int space;                  // -1: not checked
+};
+
+TEST(PatternTable, ExampleRowsForBlackUnderEveryRule) {
+  const Row rows[] = {
+      {"XXXX+....", 12, 12, 8}, {"XXXX+X...", 12, 13, -1}, {".XXX+.X..", 11, 11, -1}, {"OXXX+.X..", 10, 10, 7},
+      {"XX.X+....", 9, 9, -1},  {"XXX.+.XXX", 9, 9, -1},   {"#XXX+....", 9, 9, 7},    {"..X.+XX..", 10, 10, -1},
+      {".X.X+.X..", 7, 7, -1},  {"XX..+..XX", 6, 6, -1},   {"....+....", 0, 0, 8},    {"...#+....", 0, 0, 4},
+  };
+  for (const Row& r : rows)
+    for (int rule = 0; rule < 3; ++rule) {
+      const PatternEntry& e = tables_for_rule(rule).pattern_table[window(r.cells)];
+      EXPECT_EQ(e.code[0], rule == FREESTYLE ? r.free_code : r.exact_code) << r.cells << " rule " << rule;
+      if (r.space >= 0) {
+        EXPECT_EQ(e.space[0], r.space) << r.cells;
+      }
+    }
+}
+
+TEST(PatternTable, WhiteSixIsAFiveExceptUnderTheStandardRule) {
+  const uint32_t w = window("OOOO+O...");
+  EXPECT_EQ(tables_for_rule(FREESTYLE).pattern_table[w].code[1], PAT_FIVE);
+  EXPECT_EQ(tables_for_rule(STANDARD).pattern_table[w].code[1], PAT_OVERLINE);
+  EXPECT_EQ(tables_for_rule(RENJU).pattern_table[w].code[1], PAT_FIVE);
+}
+
+TEST(PatternTable, OccupiedCentreAndEmptyWindow) {
+  const auto& t = tables_for_rule(RENJU).pattern_table;
+  for (const char* c : {"XXXXXXXXX", "....X....", "....O....", "....#...."}) {
+    EXPECT_EQ(t[window(c)].code[0], 0);
+    EXPECT_EQ(t[window(c)].code[1], 0);
+    EXPECT_EQ(t[window(c)].space[0], 0);
+    EXPECT_EQ(t[window(c)].space[1], 0);
+  }
+  // A window with no stones is code 0, not 1.
+  EXPECT_EQ(t[window("....+....")].code[0], 0);
+  EXPECT_EQ(t[window("....+....")].space[1], 8);
+}
+
+TEST(PatternTable, ColoursAreSymmetric) {
+  // Swapping the colours of a window swaps the free-style entries.
+  const auto& t = tables_for_rule(FREESTYLE).pattern_table;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 20000; ++i) {
+    const uint32_t w = rng() & 0x3FFFF;
+    uint32_t swapped = 0;
+    for (int c = 0; c < 9; ++c) {
+      uint32_t v = (w >> (2 * c)) & 3;
+      if (v == BLACK || v == WHITE) v = 3 - v;
+      swapped |= v << (2 * c);
+    }
+    ASSERT_EQ(t[w].code[0], t[swapped].code[1]);
+    ASSERT_EQ(t[w].space[0], t[swapped].space[1]);
+  }
+}
+
+TEST(ComboTable, WorkedExamples) {
+  const auto& free_t = tables_for_rule(FREESTYLE).combo_table;
+  const auto& renju = tables_for_rule(RENJU).combo_table;
+  EXPECT_EQ(free_t[0][8][8][0][0], -110);
+  EXPECT_EQ(renju[1][8][8][0][0], -110);
+  EXPECT_EQ(renju[0][8][8][0][0], -283);
+  EXPECT_EQ(free_t[0][12][11][0][0], -1563);
+  EXPECT_EQ(free_t[1][9][9][0][0], -181);
+  EXPECT_EQ(renju[0][9][9][0][0], -384);
+  EXPECT_EQ(renju[0][13][11][0][0], -255);
+  EXPECT_EQ(renju[0][0][13][12][0], 0);
+  EXPECT_EQ(free_t[0][0][0][0][0], 0);
+  EXPECT_EQ(free_t[0][1][1][1][1], -2);
+}
+
+TEST(ComboTable, SymmetricInItsFourCodes) {
+  for (int rule = 0; rule < 3; ++rule) {
+    const auto& t = tables_for_rule(rule).combo_table;
+    for (int s = 0; s < 2; ++s)
+      for (int a = 0; a < 14; ++a)
+        for (int b = 0; b < 14; ++b)
+          for (int c = 0; c < 14; ++c)
+            for (int d = 0; d < 14; ++d) {
+              const int v = t[s][a][b][c][d];
+              ASSERT_EQ(v, t[s][b][a][c][d]);
+              ASSERT_EQ(v, t[s][a][c][b][d]);
+              ASSERT_EQ(v, t[s][a][b][d][c]);
+              ASSERT_EQ(v, t[s][d][b][c][a]);
+              ASSERT_EQ(v, compute_combo_value(s, a, b, c, d, rule));
+            }
+  }
+}
+
+TEST(Records, EmptyBoards) {
+  for (int rule = 0; rule < 3; ++rule) {
+    auto p15 = make_position(15, 15, rule);
+    EXPECT_EQ(p15->side_total[0], 194);
+    EXPECT_EQ(p15->side_total[1], 194);
+    auto p20 = make_position(20, 20, rule);
+    EXPECT_EQ(p20->side_total[0], 444);
+    EXPECT_EQ(p20->side_total[1], 444);
+    EXPECT_EQ(p20->room_total[0], 0);
+  }
+  auto p = make_position(15, 15, FREESTYLE);
+  const CellRecord& c = p->cell_records[7][7];
+  for (int d = 0; d < 4; ++d) EXPECT_EQ(p->dir_patterns[d][7][7].code[0], 1);
+  EXPECT_EQ(c.score[0], 4);
+  EXPECT_EQ(c.weight[0], 32);
+  EXPECT_EQ(c.combined[0], 2);
+  EXPECT_EQ(c.contribution[0], 2);
+  const CellRecord& corner = p->cell_records[0][0];
+  for (int d = 0; d < 4; ++d) EXPECT_EQ(p->dir_patterns[d][0][0].code[1], 0);
+  EXPECT_EQ(corner.weight[1], 12);
+  EXPECT_EQ(corner.contribution[1], 0);
+  const CellRecord& near = p->cell_records[1][1];
+  EXPECT_EQ(p->dir_patterns[2][1][1].code[0], 0);
+  EXPECT_EQ(near.weight[0], 17);
+  EXPECT_EQ(near.combined[0], 1);
+  EXPECT_EQ(near.contribution[0], 0);
+  EXPECT_TRUE(p->is_consistent());
+}
+
+TEST(Records, FiveFiveCellsAwayIsSixUnderTheStandardRule) {
+  // Four stones at (7,8)..(7,11) and a fifth at (7,12): a stone at (7,7)
+  // makes six, though its 9-cell window only shows a five.
+  for (int rule = 0; rule < 3; ++rule) {
+    auto p = make_position(15, 15, rule);
+    for (int y = 8; y <= 11; ++y) p->make_move(7, y, BLACK);
+    p->make_move(7, 6 + 6, BLACK);  // (7,12): (7,7) would make six 7..12
+    // Before: (7,7) sees XXXX+... only within its window up to (7,11).
+    const int code = p->dir_patterns[0][7][7].code[0];
+    EXPECT_EQ(code, rule == FREESTYLE ? PAT_FIVE : PAT_OVERLINE) << rule;
+    EXPECT_TRUE(p->is_consistent());
+  }
+  // Stones (7,7)..(7,11): the window of (7,6) holds (7,7)..(7,10) and the
+  // fifth stone (7,11) lies five cells away.
+  for (int rule = 0; rule < 3; ++rule) {
+    auto p = make_position(15, 15, rule);
+    for (int y = 7; y <= 11; ++y) p->make_move(7, y, WHITE);
+    p->undo_move(7, 11, WHITE);
+    p->make_move(7, 11, WHITE);
+    // WHITE: six only under the standard rule.
+    EXPECT_EQ(p->dir_patterns[0][7][6].code[1], rule == STANDARD ? PAT_OVERLINE : PAT_FIVE) << rule;
+  }
+}
+
+TEST(Records, SixCellsAwayCorrectionFollowsEveryChange) {
+  // X X X X _ at y = 7..10 with the cell (7,11) empty and an extra stone at
+  // (7,12): (7,11) makes six. Remove the far stone and it is five again.
+  auto p = make_position(15, 15, STANDARD);
+  for (int y = 7; y <= 10; ++y) p->make_move(7, y, BLACK);
+  EXPECT_EQ(p->dir_patterns[0][7][11].code[0], PAT_FIVE);
+  EXPECT_EQ(p->dir_patterns[0][7][6].code[0], PAT_FIVE);
+  p->make_move(7, 12, BLACK);
+  EXPECT_EQ(p->dir_patterns[0][7][11].code[0], PAT_OVERLINE);
+  EXPECT_EQ(p->dir_patterns[0][7][6].code[0], PAT_FIVE);  // 6..10 with 11 empty is still exactly five
+  EXPECT_TRUE(p->is_consistent());
+  // A stone five cells away behind the empty side, (7,1), is no sixth stone:
+  // the cells between it and (7,6) are empty.
+  p->make_move(7, 1, BLACK);
+  EXPECT_EQ(p->dir_patterns[0][7][6].code[0], PAT_FIVE);
+  p->undo_move(7, 12, BLACK);
+  EXPECT_EQ(p->dir_patterns[0][7][11].code[0], PAT_FIVE);
+  EXPECT_EQ(p->dir_patterns[0][7][6].code[0], PAT_FIVE);
+  EXPECT_TRUE(p->is_consistent());
+}
+
+TEST(Records, OpenFourNextToAStoneUnderRenju) {
+  // _XXX+_X : the cell + makes _XXXX_ but the right completion makes six.
+  for (int side = BLACK; side <= WHITE; ++side) {
+    auto p = make_position(15, 15, RENJU);
+    for (int y : {4, 5, 6, 9}) p->make_move(7, y, side);
+    EXPECT_EQ(p->dir_patterns[0][7][7].code[side - 1], side == BLACK ? PAT_FOUR : PAT_OPEN_FOUR);
+    EXPECT_EQ(p->four_cells[side - 1].contains(7, 7), side == BLACK);
+    EXPECT_EQ(p->open_four_cells[side - 1].contains(7, 7), side == WHITE);
+    EXPECT_TRUE(p->is_consistent());
+  }
+}
+
+TEST(Records, RenjuNeverCorrectsWhite) {
+  auto p = make_position(15, 15, RENJU);
+  for (int y : {2, 3, 4, 5, 7}) p->make_move(7, y, WHITE);
+  EXPECT_EQ(p->dir_patterns[0][7][6].code[1], PAT_FIVE);  // a white six is a five
+  EXPECT_EQ(p->dir_patterns[0][7][6].code[0], 0);
+  EXPECT_TRUE(p->five_cells[1].contains(7, 6));
+}
+
+TEST(Records, ListMakersWalkColumnsThenRows) {
+  auto p = make_position(15, 15, FREESTYLE);
+  MoveEntry list[MAX_CELLS];
+  EXPECT_EQ(p->list_four_cells(list, BLACK), 0);
+  p->four_cells[0].add_dir(3, 7, 0);
+  p->four_cells[0].add_dir(3, 2, 1);
+  p->four_cells[0].add_dir(1, 9, 2);
+  ASSERT_EQ(p->list_four_cells(list, BLACK), 3);
+  EXPECT_EQ(list[0].x, 1);
+  EXPECT_EQ(list[0].y, 9);
+  EXPECT_EQ(list[1].x, 3);
+  EXPECT_EQ(list[1].y, 2);
+  EXPECT_EQ(list[2].x, 3);
+  EXPECT_EQ(list[2].y, 7);
+}
+
+TEST(Records, ACellInTwoSetsIsListedByBoth) {
+  auto p = make_position(15, 15, FREESTYLE);
+  // Four along row 7 and an open three along column 10 through (7,10).
+  place_picture(*p, {"", "", "", "", "", "", "", "......XXX"});
+  p->make_move(8, 10, BLACK);
+  p->make_move(9, 10, BLACK);
+  p->make_move(7, 5, BLACK);
+  MoveEntry list[MAX_CELLS];
+  const int fours = p->list_four_cells(list, BLACK);
+  bool in_fours = false;
+  for (int i = 0; i < fours; ++i) in_fours |= list[i].x == 7 && list[i].y == 10 - 0 && true;
+  const int threes = p->list_three_cells(list, BLACK);
+  bool in_threes = false;
+  for (int i = 0; i < threes; ++i) in_threes |= list[i].x == 7 && list[i].y == 10;
+  EXPECT_TRUE(p->three_cells[0].contains(7, 10));
+  EXPECT_EQ(in_threes, true);
+  (void)in_fours;
+  EXPECT_TRUE(p->is_consistent());
+}
+
+// The random cross-check: after long sequences of placements and removals,
+// every record equals what a fresh lookup and a recount give.
+void check_fresh_codes(const Position& p) {
+  for (int x = 0; x < p.board_height; ++x)
+    for (int y = 0; y < p.board_width; ++y)
+      for (int d = 0; d < 4; ++d) {
+        int fresh[2];
+        p.fresh_codes(d, x, y, fresh);
+        for (int s = 0; s < 2; ++s) {
+          const int stored = p.dir_patterns[d][x][y].code[s];
+          if (stored == fresh[s]) continue;
+          // A never-refreshed initial code 1 of an empty neighbourhood.
+          ASSERT_TRUE(stored == 1 && fresh[s] == 0)
+              << "cell (" << x << "," << y << ") dir " << d << " side " << s << " stored " << stored << " fresh "
+              << fresh[s];
+        }
+      }
+}
+
+struct Board {
+  int w, h;
+};
+
+class RandomRecords : public ::testing::TestWithParam<std::tuple<int, Board>> {};
+
+TEST_P(RandomRecords, IncrementalRecordsEqualARecount) {
+  const auto [rule, board] = GetParam();
+  auto p = make_position(board.w, board.h, rule);
+  std::vector<DirPattern> initial(&p->dir_patterns[0][0][0], &p->dir_patterns[0][0][0] + 4 * MAX_CELLS);
+  const CellSet initial_fives = p->five_cells[0];
+  const testing::LineSnapshot empty(*p);
+  std::mt19937 rng(1000 * rule + board.w * 31 + board.h);
+  struct M { int x, y, v; };
+  std::vector<M> placed;
+  auto random_empty = [&](int& x, int& y) {
+    for (int tries = 0; tries < 200; ++tries) {
+      x = rng() % board.h;
+      y = rng() % board.w;
+      if (p->cells[x][y] == EMPTY) return true;
+    }
+    return false;
+  };
+  for (int step = 0; step < 1500; ++step) {
+    const unsigned r = rng() % 10;
+    int x, y;
+    if (r < 6 && placed.size() < 120 && random_empty(x, y)) {
+      // Cluster stones so that fours, fives and overlines are common.
+      const int v = (rng() % 12 == 0) ? BLOCKED : 1 + static_cast<int>(rng() % 2);
+      p->make_move(x, y, v);
+      placed.push_back({x, y, v});
+    } else if (r < 9 && !placed.empty()) {
+      const size_t i = rng() % placed.size();
+      p->undo_move(placed[i].x, placed[i].y, placed[i].v);
+      placed.erase(placed.begin() + static_cast<long>(i));
+    } else {
+      // A nest of light placements, taken back in reverse order.
+      std::vector<M> light;
+      for (int k = 0; k < 4 && random_empty(x, y); ++k) {
+        const int v = 1 + static_cast<int>(rng() % 2);
+        p->make_move_light(x, y, v);
+        light.push_back({x, y, v});
+      }
+      for (auto it = light.rbegin(); it != light.rend(); ++it) p->undo_move_light(it->x, it->y, it->v);
+    }
+    if (step % 50 == 0) {
+      std::string why;
+      ASSERT_TRUE(p->is_consistent(&why)) << why << " at step " << step;
+      ASSERT_NO_FATAL_FAILURE(check_fresh_codes(*p));
+    }
+  }
+  std::string why;
+  ASSERT_TRUE(p->is_consistent(&why)) << why;
+  ASSERT_NO_FATAL_FAILURE(check_fresh_codes(*p));
+  for (auto it = placed.rbegin(); it != placed.rend(); ++it) p->undo_move(it->x, it->y, it->v);
+  EXPECT_TRUE(testing::LineSnapshot(*p) == empty);
+  ASSERT_TRUE(p->is_consistent(&why)) << why;
+  // Undone: every code is back, except initial 1s that may now read 0.
+  for (int d = 0; d < 4; ++d)
+    for (int x = 0; x < MAX_SIZE; ++x)
+      for (int y = 0; y < MAX_SIZE; ++y)
+        for (int s = 0; s < 2; ++s) {
+          const int now = p->dir_patterns[d][x][y].code[s];
+          const int was = initial[(d * MAX_SIZE + x) * MAX_SIZE + y].code[s];
+          ASSERT_TRUE(now == was || (was == 1 && now == 0)) << d << " " << x << " " << y;
+        }
+  EXPECT_EQ(p->five_cells[0].summary, initial_fives.summary);
+  for (int s = 0; s < 2; ++s) {
+    EXPECT_TRUE(p->five_cells[s].empty());
+    EXPECT_TRUE(p->open_four_cells[s].empty());
+    EXPECT_TRUE(p->four_cells[s].empty());
+    EXPECT_TRUE(p->three_cells[s].empty());
+    EXPECT_TRUE(p->strong_cells[s].empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllRulesAndBoards, RandomRecords,
+                         ::testing::Combine(::testing::Values(0, 1, 2),
+                                            ::testing::Values(Board{15, 15}, Board{20, 20}, Board{12, 9},
+                                                              Board{24, 24})));
+
+}  // namespace
+}  // namespace orvel
