@@ -16,6 +16,7 @@
 #include "protocol/output.h"
 #include "protocol/settings.h"
 #include "search/hash.h"
+#include "search/node.h"
 
 namespace orvel {
 
@@ -95,7 +96,23 @@ class Search {
   bool is_listed(int slot, int x, int y) const { return cell_marks[slot][x][y] == node_stamps[slot]; }
   void mark_listed(int slot, int x, int y) { cell_marks[slot][x][y] = node_stamps[slot]; }
 
+  // ---- Move stages ----
+  // Produce the node's next batch into move_lists[node.slot]. NODE_VALUE
+  // means the node ends with *value (internal deepening proved a win, or
+  // the search was aborted: then *value is 0 and search_aborted is set).
+  BatchResult next_batch(NodeState& node, int32_t* value);
+  // Level and margin of a move before it is made (node search and root).
+  void move_level_and_offset(const NodeState& node, int x, int y, int own, int* level, int32_t* offset,
+                             double* eval_factor);
+  // Threat extension after the move is made; returns the new level.
+  int threat_extension(int depth, int side, int own, int level);
+
  private:
+  int stage_hash_moves(NodeState& node, MoveEntry* list, int32_t* value, bool* node_ends);
+  int stage_quiet(NodeState& node, MoveEntry* list);
+  int stage_root_quiet(NodeState& node, MoveEntry* list);
+  int filter_batch(NodeState& node, MoveEntry* list, int count);
+
   MoveEntry eval_list_[2 * MAX_CELLS];
 };
 

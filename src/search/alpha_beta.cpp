@@ -1,0 +1,194 @@
+// The node search below the root: negamax principal-variation search with a
+// fail-soft window. Around the plain scheme it puts the engine's knowledge:
+// fives and open fours recognised from the cell sets, a threat search at
+// every node, moves in stages, value margins instead of depth reductions,
+// extension by threats, and late-move pruning at shallow null-window nodes.
+#include <algorithm>
+
+#include "renju/forbidden.h"
+#include "search/search.h"
+
+namespace orvel {
+
+namespace {
+
+// Late-move pruning: stop after move ordinal m in stage s at hash depth h.
+bool late_move_stop(int h, int s, int m) {
+  if (h <= 1) return (s >= 4 && m >= 10) || (s >= 5 && m >= 7) || (s >= 6 && m >= 6);
+  if (h == 2) return (s >= 4 && m >= 11) || (s >= 6 && m >= 8);
+  if (h == 3) return s >= 5 && m >= 11;
+  if (h == 4) return s >= 6 && m >= 12;
+  return false;
+}
+
+}  // namespace
+
+void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y) {
+  int n = child[0].key;
+  if (n < 0) n = 0;
+  if (n > LINE_LENGTH - 2) n = LINE_LENGTH - 2;
+  line[1].x = static_cast<int16_t>(x);
+  line[1].y = static_cast<int16_t>(y);
+  for (int i = 1; i <= n; ++i) line[i + 1] = child[i];
+  line[0].key = n + 1;
+}
+
+int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension) {
+  const int opp = opponent(side);
+  const int slot = last_depth - depth;
+  if (slot < 0 || slot >= PLY_SLOTS - 1) {  // out of storage: a leaf
+    if (slot >= 0 && slot < PLY_SLOTS) pv_lines[slot][0].key = 0;
+    return evaluate(depth, side);
+  }
+
+  // Step 1. Entry.
+  MoveEntry* line = pv_lines[slot];
+  line[0].key = 0;
+  line[1].x = line[1].y = -1;
+  ++node_count;
+
+  // Step 2. Limits, every 1,024 nodes.
+  if ((node_count & 1023) == 0 && limits_reached()) {
+    search_aborted = true;
+    return 0;
+  }
+
+  NodeState node;
+  node.depth = depth;
+  node.alpha = alpha;
+  node.beta = beta;
+  node.side = side;
+  node.extension = extension;
+  node.hash_depth = depth + (extension >> 1);
+  node.slot = slot;
+  node.null_window = beta == alpha + 1;
+  node.root = false;
+
+  // Step 3. Immediate results.
+  if (!pos.five_cells[side - 1].empty()) return WIN_SCORE + depth;
+  const bool forced = !pos.five_cells[opp - 1].empty();
+  if (forced) {
+    pos.five_cells[opp - 1].first(node.forced_x, node.forced_y);
+    node.stage = STAGE_FORCED;
+  } else if (!pos.open_four_cells[side - 1].empty()) {
+    if (pos.rule != RENJU || side == WHITE) return WIN_SCORE + depth;
+    int fx, fy;
+    pos.open_four_cells[side - 1].first(fx, fy);
+    if (!is_forbidden(pos, fx, fy)) return WIN_SCORE + depth;
+  }
+
+  TopMoves top;
+  if (!forced) {
+    // Step 4. Hash probe at null-window nodes.
+    if (node.null_window) {
+      int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
+      const int32_t v = hash.tt_probe(node.hash_depth, alpha, beta, side, pos.zobrist_key, 1, xs, ys);
+      if (v != NO_VALUE) return v;
+      if (xs[0] != -1) top.x[0] = xs[0], top.y[0] = ys[0];
+    }
+    // Step 5. Threat search, then the leaf.
+    const int32_t r = threat_search(depth, side, 0, 0);
+    if (search_aborted) return 0;
+    if (r > 0) {
+      const int32_t v = depth + r - 576;
+      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
+      return v;
+    }
+    if (depth + ((extension >> 1) & ~1) <= 0) {
+      const int32_t v = evaluate(depth, side);
+      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
+      return v;
+    }
+  }
+
+  // Step 6. Expansion.
+  ++expanded_count;
+  ++node_stamps[slot];
+  int bound = BOUND_UPPER;
+  double eval_factor = -1;
+  MoveEntry* list = move_lists[slot];
+  for (;;) {
+    int32_t node_value = 0;
+    const BatchResult got = next_batch(node, &node_value);
+    if (got == BatchResult::NODE_VALUE) return node_value;
+    if (got == BatchResult::NO_MORE) break;
+
+    bool stop_node = false;
+    for (int i = 0; i < node.batch_size && list[i].key != SKIP_KEY; ++i) {
+      const int x = list[i].x, y = list[i].y;
+      const int own = pos.score(x, y, side);
+
+      // Step 7a. Level and margin.
+      int level;
+      int32_t offset;
+      move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
+
+      // Step 7b, c. Make the move; extend it at PV nodes when it starts a chain of fours.
+      pos.make_move(x, y, side);
+      if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
+        level = threat_extension(depth - 1, side, own, level);
+        if (search_aborted) {
+          pos.undo_move(x, y, side);
+          return 0;
+        }
+      }
+
+      // Step 7d. Child search, re-searched with the full window when a
+      // null-window search lands inside the window.
+      const int m = node.listed_total - node.batch_listed + i;
+      const int32_t b = offset;
+      int32_t v;
+      if (m == 0 || node.null_window) {
+        v = b - alpha_beta(depth - 1, b - node.beta, b - node.alpha, opp, extension + level);
+      } else {
+        v = b - alpha_beta(depth - 1, b - node.alpha - 1, b - node.alpha, opp, extension + level);
+        if (!search_aborted && node.alpha < v && v < node.beta)
+          v = b - alpha_beta(depth - 1, b - node.beta, b - node.alpha, opp, extension + level);
+      }
+
+      // Step 7e.
+      pos.undo_move(x, y, side);
+      if (search_aborted) return 0;
+
+      // Step 7f. Best and top moves.
+      node.best = std::max(node.best, v);
+      const int32_t sort_value = (is_win(v) || is_loss(v)) ? v : std::max(v, node.alpha);
+      top.insert(sort_value, x, y);
+
+      // Step 7g. Cut.
+      if (v >= node.beta) {
+        hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_LOWER, side, top.x[0], top.y[0], top.x[1],
+                      top.y[1], top.x[2], top.y[2]);
+        branch_total += m + 1;
+        return v;
+      }
+      // Step 7h. New principal variation.
+      if (v > node.alpha) {
+        node.alpha = v;
+        bound = BOUND_EXACT;
+        extend_line(line, pv_lines[slot + 1], x, y);
+      } else if (Settings::get(settings.caution_factor) < 2 && slot > 2 && node.best > -WIN_RANGE &&
+                 node.null_window && level <= 1) {
+        // Step 7i. Late-move pruning.
+        const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;
+        if (late_move_stop(node.hash_depth, s, m)) {
+          stop_node = true;
+          break;
+        }
+      }
+    }
+    if (stop_node) break;
+    ++node.stage;
+  }
+
+  // Step 8. End of moves.
+  const int32_t value = node.best != NO_BEST ? node.best : node.alpha;
+  hash.tt_store(pos.zobrist_key, node.hash_depth, value, bound, side, top.x[0], top.y[0], top.x[1], top.y[1],
+                top.x[2], top.y[2]);
+  branch_total += node.listed_total;
+  if (node.listed_total > 0) return value;
+  if (record.move_count + slot >= pos.board_width * pos.board_height) return 0;
+  return std::max(node.alpha, -9999998 - depth);
+}
+
+}  // namespace orvel

@@ -1,0 +1,77 @@
+// What one node of the search carries while its moves are generated and
+// searched: its window and depth, the listing counters the stages read, and
+// its current stage. Shared by alpha_beta, the root search and the stages.
+#pragma once
+
+#include <cstdint>
+
+#include "core/types.h"
+
+namespace orvel {
+
+// Stage numbers. BATCH_LAST_FORCED and BATCH_LAST_THREE mark a batch after
+// which the node has no more moves.
+enum Stage : int {
+  STAGE_FORCED = -1,
+  STAGE_HASH = 0,
+  STAGE_OWN_STRONG = 1,
+  STAGE_OPEN_FOUR_ANSWERS = 2,
+  STAGE_OPP_STRONG = 3,
+  STAGE_OWN_THREATS = 4,
+  STAGE_OPP_THREATS = 5,
+  STAGE_QUIET = 6,
+  STAGE_END = 7,
+  BATCH_LAST_FORCED = 12,
+  BATCH_LAST_THREE = 13,
+};
+
+struct NodeState {
+  int depth;
+  int32_t alpha;
+  int32_t beta;
+  int side;
+  int extension;
+  int hash_depth;
+  int slot;
+  bool null_window;
+  bool root;
+
+  int stage = STAGE_HASH;   // stage of the current batch
+  int32_t best = NO_BEST;   // best value so far
+  int listed_total = 0;     // moves of this node that passed the filter
+  int batch_listed = 0;     // of those, the ones in the current batch
+  int batch_size = 0;       // entries of the current batch (skipped included)
+  int forced_x = -1, forced_y = -1;
+};
+
+// What next_batch produced.
+enum class BatchResult { MOVES, NO_MORE, NODE_VALUE };
+
+// The three best moves of a node, for the hash table.
+struct TopMoves {
+  int32_t value[3] = {NO_BEST, NO_BEST, NO_BEST};
+  int x[3] = {-1, -1, -1};
+  int y[3] = {-1, -1, -1};
+
+  // Insert when strictly better than an entry; lower entries move down.
+  void insert(int32_t v, int mx, int my) {
+    for (int i = 0; i < 3; ++i)
+      if (v > value[i]) {
+        for (int j = 2; j > i; --j) value[j] = value[j - 1], x[j] = x[j - 1], y[j] = y[j - 1];
+        value[i] = v, x[i] = mx, y[i] = my;
+        return;
+      }
+  }
+};
+
+// Put (x, y) in front of a child's principal variation.
+void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y);
+
+// Margin weight by distance to the nearest edges.
+inline int edge_weight(int i, int j) {
+  static constexpr int f[6] = {40, 40, 32, 26, 20, 15};
+  const int m = i < j ? i : j;
+  return f[m < 5 ? m : 5];
+}
+
+}  // namespace orvel
