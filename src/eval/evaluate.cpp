@@ -1,0 +1,186 @@
+// The static evaluation and the neighbourhood threat count.
+//
+// The score starts from the difference of the two side totals that the
+// pattern bookkeeping keeps, and is then corrected by the four and three
+// cells of both sides, each weighted by the cell's free space and by how
+// many fives and open fours already crowd around it. Under Renju, cells
+// forbidden to BLACK count for nothing when BLACK is to move, and WHITE's
+// threats on points BLACK may not answer cost BLACK extra.
+//
+// Everything read here is incremental (totals, cell records, cell sets);
+// the board is never scanned. Only the Renju test places (and takes back)
+// trial stones, so the position is left as found.
+#include "board/position.h"
+#include "core/bits.h"
+#include "renju/forbidden.h"
+#include "search/search.h"
+
+namespace orvel {
+
+namespace {
+
+// Constants of the evaluation.
+constexpr int NEIGHBOUR_FACTOR = 20;       // per neighbourhood unit, over 32
+constexpr int URGENT_FACTOR = 50;          // opponent's most urgent cell, over 32
+constexpr int OPP_THREAT_BONUS = 100;      // the opponent has any four or three cell
+constexpr int FORBID_LOW = 200;            // forbidden cell with a low BLACK cell score
+constexpr int FORBID_HIGH = 120;           // forbidden cell with a high BLACK cell score
+constexpr int FORBID_SCORE_LIMIT = 158;    // the BLACK cell-score threshold between them
+constexpr int MULTI_DIRECTION = 200;       // fives and open fours in more than one direction
+constexpr int TEMPO = 60;                  // for the side to move
+
+// The 33-cell neighbourhood, one 7-bit row pattern per column offset
+// dx = -3..3; bit i stands for row y - 3 + i. The outer columns hold
+// (y - 3, y, y + 3), the inner ones the five rows y - 2..y + 2 of the
+// 5 by 5 square, the centre column y - 3..y + 3.
+constexpr uint32_t NEIGHBOUR_ROWS[7] = {0x49, 0x3E, 0x3E, 0x7F, 0x3E, 0x3E, 0x49};
+
+inline uint32_t centre_on(uint32_t pattern, int y) { return y >= 3 ? pattern << (y - 3) : pattern >> (3 - y); }
+
+// Fives and open fours of side index s around (x, y), leaving out the cells
+// marked in forbid (nullptr: none).
+int threat_count(const Position& pos, int x, int y, int s, const uint32_t* forbid) {
+  const CellSet& fives = pos.five_cells[s];
+  const CellSet& open_fours = pos.open_four_cells[s];
+  const uint32_t columns = fives.summary | open_fours.summary;
+  int count = 0;
+  for (int dx = -3; dx <= 3; ++dx) {
+    const int cx = x + dx;
+    if (cx < 0 || cx >= pos.board_height) continue;
+    if (!((columns >> cx) & 1u)) continue;
+    uint32_t bits = centre_on(NEIGHBOUR_ROWS[dx + 3], y) & (fives.rows[cx] | open_fours.rows[cx]);
+    if (forbid) bits &= ~forbid[cx];
+    count += bit_count(bits);
+  }
+  return count;
+}
+
+// Union of the direction masks of every member of a code set.
+uint32_t direction_union(const CellSet& set) {
+  uint32_t dirs = 0;
+  for (uint32_t xs = set.summary; xs; xs &= xs - 1) {
+    const int x = lowest_bit_index(xs);
+    for (uint32_t ys = set.rows[x]; ys; ys &= ys - 1) dirs |= set.dirs[x][lowest_bit_index(ys)];
+  }
+  return dirs;
+}
+
+inline bool marked(const uint32_t* mask, int x, int y) { return (mask[x] >> y) & 1u; }
+
+// The side's four cells, then its three cells (a cell in both is listed twice).
+inline int list_threats(const Position& pos, MoveEntry* list, int side) {
+  const int n = pos.list_four_cells(list, side);
+  return n + pos.list_three_cells(list + n, side);
+}
+
+}  // namespace
+
+int Search::neighbourhood_threat_count(int x, int y, int side) const {
+  return threat_count(pos, x, y, side - 1, nullptr);
+}
+
+int32_t Search::evaluate(int remaining_depth, int side) {
+  // The lists go into the evaluation's own buffer, so the caller's slot in
+  // move_lists survives; remaining_depth only chose that slot.
+  (void)remaining_depth;
+  const int opp = opponent(side);
+  const int s = side - 1;
+  const int o = opp - 1;
+  const bool renju = pos.rule == RENJU;
+  MoveEntry* list = eval_list_;
+  uint32_t forbid[MAX_SIZE] = {};
+
+  // Step 1.
+  int32_t v = pos.side_total[s] - pos.side_total[o];
+  const uint64_t stamp = ++eval_counter;
+
+  // Step 2.
+  int n = list_threats(pos, list, side);
+
+  // Step 3: BLACK's own forbidden threats count for nothing. Every entry is
+  // tested, duplicates too: a trial stone may rewrite a stale free space,
+  // so the sequence of tests is kept exactly as it is described.
+  if (renju && side == BLACK) {
+    for (int i = 0; i < n; ++i) {
+      const int x = list[i].x;
+      const int y = list[i].y;
+      if (is_forbidden(pos, x, y)) forbid[x] |= 1u << y;
+    }
+  }
+
+  // Step 4: the side's own fours and threes.
+  const bool opp_quiet =
+      pos.five_cells[o].empty() && pos.open_four_cells[o].empty() && pos.four_cells[o].empty();
+  for (int i = 0; i < n; ++i) {
+    const int x = list[i].x;
+    const int y = list[i].y;
+    if (opp_quiet) {
+      // Met twice in one call: the cell is both a four and a three cell.
+      if (cell_stamps[x][y] == stamp) {
+        if (pos.rule == FREESTYLE) return FOUR_THREE_SCORE;
+      } else {
+        cell_stamps[x][y] = stamp;
+      }
+    }
+    if (marked(forbid, x, y)) continue;
+    const int k = threat_count(pos, x, y, s, forbid) - (pos.four_cells[s].dirs[x][y] != 0 ? 1 : 2);
+    v += pos.cell_records[x][y].weight[s] * k * NEIGHBOUR_FACTOR / 32;
+    if (renju && side == WHITE && is_forbidden(pos, x, y))
+      v += pos.cell_records[x][y].score[0] < FORBID_SCORE_LIMIT ? FORBID_LOW : FORBID_HIGH;
+  }
+
+  // Step 5: the opponent's fours and threes.
+  n = list_threats(pos, list, opp);
+  if (n > 0) v += OPP_THREAT_BONUS;
+
+  // Step 6: under Renju the mask now holds BLACK's forbidden threats when
+  // BLACK is the opponent; if all of them are forbidden the bonus goes.
+  bool opp_masked = false;
+  if (renju) {
+    for (int x = 0; x < MAX_SIZE; ++x) forbid[x] = 0;
+    if (side == WHITE) {
+      opp_masked = true;
+      bool all_forbidden = true;
+      for (int i = 0; i < n; ++i) {
+        const int x = list[i].x;
+        const int y = list[i].y;
+        if (is_forbidden(pos, x, y))
+          forbid[x] |= 1u << y;
+        else
+          all_forbidden = false;
+      }
+      if (all_forbidden && n > 0) v -= OPP_THREAT_BONUS;
+    }
+  }
+
+  // Step 7.
+  for (int i = 0; i < n; ++i) {
+    const int x = list[i].x;
+    const int y = list[i].y;
+    if (opp_masked && marked(forbid, x, y)) continue;
+    const int k = (pos.four_cells[o].dirs[x][y] != 0 ? 1 : 2) - threat_count(pos, x, y, o, forbid);
+    v += pos.cell_records[x][y].weight[o] * k * NEIGHBOUR_FACTOR / 32;
+    if (renju && side == BLACK && is_forbidden(pos, x, y))
+      v -= pos.cell_records[x][y].score[0] < FORBID_SCORE_LIMIT ? FORBID_LOW : FORBID_HIGH;
+  }
+
+  // Step 8: the opponent's most urgent cell.
+  int ux = -1;
+  int uy = -1;
+  if (!pos.five_cells[o].empty())
+    pos.five_cells[o].first(ux, uy);
+  else if (!pos.open_four_cells[o].empty())
+    pos.open_four_cells[o].first(ux, uy);
+  if (ux >= 0) v += pos.cell_records[ux][uy].weight[o] * URGENT_FACTOR / 32;
+
+  // Steps 9 and 10: fives and open fours in more than one direction.
+  if (bit_count(direction_union(pos.five_cells[o]) | direction_union(pos.open_four_cells[o])) > 1)
+    v -= MULTI_DIRECTION;
+  if (bit_count(direction_union(pos.five_cells[s]) | direction_union(pos.open_four_cells[s])) > 1)
+    v += MULTI_DIRECTION;
+
+  // Step 11.
+  return v + TEMPO;
+}
+
+}  // namespace orvel

@@ -1,0 +1,71 @@
+// The search state's housekeeping: the per-ply storage (allocated once, when
+// the Search is made), the resets of a rebuild and of a think, the process
+// clock and the limit test that every search runs each 1,024 nodes.
+#include <chrono>
+#include <cstring>
+
+#include "renju/forbidden.h"
+#include "search/search.h"
+
+namespace orvel {
+
+namespace {
+// The clock counts from process start; a namespace-level constant because
+// it is the one instant every reported time is measured from.
+const std::chrono::steady_clock::time_point process_start = std::chrono::steady_clock::now();
+}  // namespace
+
+Search::Search(Position& position, HashTables& hash_tables, const Settings& engine_settings,
+               const GameRecord& game_record, const std::atomic<int32_t>& stop_flag, Output& output)
+    : pos(position),
+      hash(hash_tables),
+      settings(engine_settings),
+      record(game_record),
+      stop_requested(stop_flag),
+      out(output),
+      move_lists(std::make_unique<MoveEntry[][MAX_CELLS]>(PLY_SLOTS)),
+      pv_lines(std::make_unique<PvLine[]>(PLY_SLOTS)),
+      node_stamps(std::make_unique<uint64_t[]>(PLY_SLOTS)),
+      cell_marks(std::make_unique<uint64_t[][MAX_SIZE][MAX_SIZE]>(PLY_SLOTS)) {
+  std::memset(eval_list_, 0, sizeof eval_list_);
+}
+
+void Search::reset_game_state() {
+  eval_counter = 0;
+  std::memset(cell_stamps, 0, sizeof cell_stamps);
+  std::memset(node_stamps.get(), 0, sizeof(uint64_t) * PLY_SLOTS);
+  std::memset(cell_marks.get(), 0, sizeof(uint64_t) * MAX_SIZE * MAX_SIZE * PLY_SLOTS);
+  last_value = 0;
+  last_depth = 0;
+  search_aborted = false;
+}
+
+void Search::reset_counters() {
+  node_count = 0;
+  expanded_count = 0;
+  threat_node_count = 0;
+  min_remaining_depth = 0;
+  branch_total = 0;
+}
+
+int64_t Search::now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - process_start)
+      .count();
+}
+
+bool Search::limits_reached() const {
+  const int64_t max_node = Settings::get(settings.max_node);
+  const bool stop = stop_requested.load(std::memory_order_relaxed) > 0;
+  // max_node -1 turns off both the node limit and the clock; only a stop
+  // request ends such a search.
+  if (max_node == -1 && !stop) return false;
+  if (stop) return true;
+  if (static_cast<int64_t>(node_count >> 10) > max_node) return true;
+  return now_ms() - think_clock + 30 >= move_budget;
+}
+
+bool Search::forbidden_for(int x, int y, int side) {
+  return pos.rule == RENJU && side == BLACK && is_forbidden(pos, x, y) != 0;
+}
+
+}  // namespace orvel
