@@ -1,0 +1,367 @@
+// The normal think: what the worker runs after TURN, BEGIN and BOARD.
+//
+// It turns the time settings into a budget for this move, takes a shortcut
+// where the position allows one (the first move of a game, the follow-up of
+// a win found by the previous think, the forced block of the opponent's
+// five), and otherwise deepens the root search one ply at a time until the
+// clock, the node limit, the depth limit, a proven result or a stop request
+// ends it. Then it reports, plays the move on the board, records it and
+// writes it as "x,y".
+//
+// Every cell this driver chooses on its own (shortcuts and the final switch
+// to a five or open-four cell) passes the same test the root search applies
+// to its moves: never a cell the front end blocked, never a point forbidden
+// to BLACK under Renju. A think that ends without a playable move falls back
+// on pre_select's move, and a think with no playable move at all answers an
+// ERROR line and leaves the game record alone.
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "protocol/engine.h"
+#include "renju/forbidden.h"
+#include "think/think.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr int32_t LOSS_SCORE = -WIN_SCORE;
+constexpr int32_t PRE_SELECT_LOSS = -9999999;
+constexpr int32_t NODE_LIMIT_CEILING = 1000000000;
+
+int32_t clamp_report(int32_t v) { return std::clamp<int32_t>(v, -10000, 10000); }
+
+char column_letter(int y) { return static_cast<char>('A' + y); }
+
+// A cell the engine may choose for side on the built position: empty, not
+// excluded by the front end and, under Renju, not forbidden to BLACK.
+bool playable(Engine& engine, int x, int y, int side) {
+  if (!engine.record.on_board(x, y)) return false;
+  if (engine.position->cells[x][y] != EMPTY) return false;
+  if (engine.record.blocked(x, y)) return false;
+  return !engine.search->forbidden_for(x, y, side);
+}
+
+// The first member of a cell set (lowest x, then lowest y) that side may
+// play. False when there is none.
+bool first_playable(Engine& engine, const CellSet& set, int side, int& x, int& y) {
+  if (set.empty()) return false;
+  MoveEntry cells[MAX_CELLS];
+  const int n = set.list(cells);
+  for (int i = 0; i < n; ++i) {
+    if (playable(engine, cells[i].x, cells[i].y, side)) {
+      x = cells[i].x;
+      y = cells[i].y;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A won position: the first playable five cell of side, else its first
+// playable open-four cell. False (best_move untouched) when neither exists.
+bool choose_winning_cell(Engine& engine, int side) {
+  Position& pos = *engine.position;
+  Search& s = *engine.search;
+  int x = -1, y = -1;
+  if (first_playable(engine, pos.five_cells[side - 1], side, x, y) ||
+      first_playable(engine, pos.open_four_cells[side - 1], side, x, y)) {
+    s.best_x = x;
+    s.best_y = y;
+    return true;
+  }
+  return false;
+}
+
+// Is (x, y) free for the engine's own stone? The first move may be played
+// on a stale position (the record is then empty, so only the extents and the
+// blocked cells matter); every other path runs on a built position.
+bool legal_move(Engine& engine, int x, int y, int side) {
+  if (!engine.record.on_board(x, y) || engine.record.move_count >= MAX_CELLS) return false;
+  if (!engine.position_current()) return !engine.record.blocked(x, y);
+  return playable(engine, x, y, side);
+}
+
+// The first-move rule: the centre, or the free cell nearest to it by
+// Manhattan distance, the first in scan order on a tie. Cells holding a
+// block stone of a built position are skipped like blocked ones.
+void first_move(Engine& engine) {
+  const GameRecord& record = engine.record;
+  Search& s = *engine.search;
+  const int x0 = record.board_height / 2;
+  const int y0 = record.board_width / 2;
+  auto free_cell = [&](int x, int y) {
+    if (record.blocked(x, y)) return false;
+    return !engine.position_current() || engine.position->cells[x][y] == EMPTY;
+  };
+  s.best_x = x0;
+  s.best_y = y0;
+  if (free_cell(x0, y0)) return;
+  s.best_x = -1;
+  s.best_y = -1;
+  int best_distance = -1;
+  for (int x = 0; x < record.board_height; ++x) {
+    for (int y = 0; y < record.board_width; ++y) {
+      if (!free_cell(x, y)) continue;
+      const int distance = std::abs(x - x0) + std::abs(y - y0);
+      if (best_distance < 0 || distance < best_distance) {
+        best_distance = distance;
+        s.best_x = x;
+        s.best_y = y;
+      }
+    }
+  }
+}
+
+// The forced block. Returns true when the block was chosen (no search), false
+// when the think must search: the side has a five of its own, the opponent
+// has none, or none of the opponent's five cells may be played.
+bool forced_block(Engine& engine, int side) {
+  Position& pos = *engine.position;
+  Search& s = *engine.search;
+  const int opp = opponent(side);
+  if (!pos.five_cells[side - 1].empty()) return false;
+  MoveEntry cells[MAX_CELLS];
+  const int n = pos.list_five_cells(cells, opp);
+  for (int i = 0; i < n; ++i) {
+    if (!playable(engine, cells[i].x, cells[i].y, side)) continue;
+    s.best_x = cells[i].x;
+    s.best_y = cells[i].y;
+    // Two fives to stop: the game is lost, the block is played all the same.
+    if (n >= 2) s.last_value = LOSS_SCORE;
+    return true;
+  }
+  return false;
+}
+
+void detail_line(Engine& engine, int depth, int32_t v, bool aborted) {
+  Search& s = *engine.search;
+  const char* fmt = aborted ? "MESSAGE DETAIL DEPTH:%d-%d* VAL:%d TIME:%ldms NODE:%dm [%d,%c]"
+                            : "MESSAGE DETAIL DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]";
+  send_line(engine.out, fmt, depth, depth - s.min_remaining_depth, clamp_report(v),
+            static_cast<long>(Search::now_ms() - s.think_clock), static_cast<int>(s.node_count / 1000000),
+            engine.record.board_height - s.best_x, column_letter(s.best_y));
+}
+
+void copy_line(PvLine& to, const PvLine& from) {
+  const int length = std::clamp<int>(from[0].key, 0, LINE_LENGTH - 1);
+  std::copy(from, from + length + 1, to);
+  to[0].key = length;
+}
+
+// The summary line(s), the best line and, in detail mode, the block line.
+void report(Engine& engine, int32_t value, int64_t elapsed) {
+  Search& s = *engine.search;
+  const GameRecord& record = engine.record;
+  const bool detail = Settings::get(engine.settings.show_detail) != 0;
+
+  int32_t v = value;
+  if (v >= WIN_RANGE) v -= s.last_depth;
+  if (v <= -WIN_RANGE) v += s.last_depth;
+  const char* word = v > 500 ? ":-)" : v < -500 ? ":-(" : "";
+  v = clamp_report(v);
+
+  const double complexity = 100.0 * static_cast<double>(s.expanded_count) / static_cast<double>(s.node_count + 1);
+  const double branching = s.branch_total / static_cast<double>(s.expanded_count + 1);
+  const int millions = static_cast<int>(s.node_count / 1000000);
+  if (detail) {
+    send_line(engine.out, "MESSAGE Complexity: %.1f, %.1f | Depth: %d-%d | Time: %ldms | Node: %dm", complexity,
+              branching, s.last_depth, s.last_depth - s.min_remaining_depth, static_cast<long>(elapsed), millions);
+    send_line(engine.out, "MESSAGE Speed: %ld | Evaluation: %d %s",
+              static_cast<long>(s.node_count / static_cast<uint64_t>(std::max<int64_t>(s.think_clock + 1, 1))), v,
+              word);
+  } else {
+    send_line(engine.out, "MESSAGE %.1f | %d | %d | %ldms | %.1f | %ld | %d | %d %s", complexity, s.last_depth,
+              s.last_depth - s.min_remaining_depth, static_cast<long>(elapsed), branching,
+              static_cast<long>(s.node_count / static_cast<uint64_t>(std::max<int64_t>(elapsed + 1, 1))),
+              engine.position->update_radius, v, word);
+  }
+
+  std::string line = detail ? "MESSAGE Bestline: " : "MESSAGE ";
+  const int length = std::min<int>(s.last_depth, std::clamp<int>(s.saved_line[0].key, 0, LINE_LENGTH - 1));
+  for (int i = 1; i <= length; ++i) {
+    const MoveEntry& m = s.saved_line[i];
+    line += detail ? format("[%d%c] ", record.board_height - m.x, column_letter(m.y))
+                   : format("[%d,%d] ", m.x + 1, m.y + 1);
+  }
+  send_line(engine.out, "%s", line.c_str());
+
+  if (!detail) return;
+  std::string blocks = "MESSAGE Block";
+  bool any = false;
+  for (int x = 0; x < record.board_height; ++x) {
+    for (int y = 0; y < record.board_width; ++y) {
+      if (!record.blocked(x, y)) continue;
+      any = true;
+      blocks += format("[%d%c] ", record.board_height - x, column_letter(y));
+    }
+  }
+  if (any) send_line(engine.out, "%s", blocks.c_str());
+}
+
+// The searching path: rebuild, pre_select, iterative deepening. Returns the
+// think's value; sets elapsed. fallback_* receive pre_select's move, or -1
+// when it found no playable cell.
+int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed, int& fallback_x,
+                    int& fallback_y) {
+  GameRecord& record = engine.record;
+  Search& s = *engine.search;
+  const Settings& settings = engine.settings;
+
+  s.think_clock = Search::now_ms();
+  s.search_aborted = false;
+  // The table size is settled before the rebuild: the rebuild clears the
+  // tables either way, and a new size then costs one allocation, not two.
+  engine.hash.apply_hash_size(Settings::get(settings.hash_size));
+  engine.apply_rule();
+  engine.hash.move_count = record.move_count;
+
+  int32_t value = pre_select(engine, side);
+  fallback_x = value == 0 ? s.best_x : -1;
+  fallback_y = value == 0 ? s.best_y : -1;
+
+  const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
+  for (int depth = 1;; ++depth) {
+    s.last_depth = depth;
+    const int32_t max_node = Settings::get(settings.max_node);
+    bool node_test = true;
+    if (depth >= 2) {
+      const int64_t t = (Search::now_ms() - s.think_clock) * 4;
+      const bool stopping = engine.stop_requested.load() > 0;
+      const bool may_start = (t < s.move_budget || ample_time) && record.move_count + depth <= cells && !stopping;
+      if (!may_start) {
+        if (max_node != -1 || stopping) break;
+        node_test = false;  // unlimited mode: neither the clock nor a full board ends the think
+      }
+    }
+    if (node_test && max_node != -1 && max_node < NODE_LIMIT_CEILING &&
+        static_cast<int64_t>(s.node_count / 1024) * 4 >= static_cast<int64_t>(max_node))
+      break;
+    if (depth > Settings::get(settings.max_depth)) break;
+
+    s.single_reply = false;
+    const int32_t v = s.root_search(side);
+    const bool detail = depth >= 5 && Settings::get(settings.show_detail) != 0;
+    if (s.search_aborted) {
+      if (v == 0) break;  // nothing usable: the previous iteration stands
+      copy_line(s.saved_line, s.pv_lines[0]);
+      value = v;
+      if (detail) detail_line(engine, depth, v, true);
+      s.last_depth = depth + 1;
+      break;
+    }
+    copy_line(s.saved_line, s.pv_lines[0]);
+    value = v;
+    if (detail) detail_line(engine, depth, v, false);
+    if (v >= WIN_RANGE || v <= -WIN_RANGE || (s.single_reply && depth >= 5)) {
+      s.last_depth = depth + 1;
+      break;
+    }
+  }
+
+  elapsed = Search::now_ms() - s.think_clock;
+  s.last_depth -= 1;
+  s.last_value = value;
+  s.think_clock = elapsed;
+  if (value - s.last_depth >= WIN_SCORE) choose_winning_cell(engine, side);
+  return value;
+}
+
+}  // namespace
+
+int pre_select(Engine& engine, int side) {
+  Position& pos = *engine.position;
+  Search& s = *engine.search;
+  const GameRecord& record = engine.record;
+  const int opp = opponent(side);
+  int32_t best = NO_BEST;
+  bool scored = false;
+  for (int x = 0; x < record.board_height; ++x) {
+    for (int y = 0; y < record.board_width; ++y) {
+      if (pos.cells[x][y] != EMPTY || record.blocked(x, y) || s.forbidden_for(x, y, side)) continue;
+      pos.make_move(x, y, side);
+      int32_t g;
+      if (!pos.five_cells[opp - 1].empty()) {
+        g = PRE_SELECT_LOSS;
+      } else if (!pos.five_cells[side - 1].empty() || pos.open_four_cells[opp - 1].empty()) {
+        g = -s.evaluate(0, opp);
+      } else if (pos.rule == RENJU && opp == BLACK) {
+        // BLACK's open four only counts when its first cell is playable.
+        int fx, fy;
+        pos.open_four_cells[opp - 1].first(fx, fy);
+        g = is_forbidden(pos, fx, fy) ? -s.evaluate(0, opp) : PRE_SELECT_LOSS;
+      } else {
+        g = PRE_SELECT_LOSS;
+      }
+      pos.undo_move(x, y, side);
+      scored = true;
+      if (g > best) {
+        best = g;
+        s.best_x = x;
+        s.best_y = y;
+      }
+    }
+  }
+  return scored ? 0 : 1;
+}
+
+void normal_think(Engine& engine) {
+  GameRecord& record = engine.record;
+  Search& s = *engine.search;
+  const Settings& settings = engine.settings;
+
+  // Set-up.
+  const int side = record.side_to_move();
+  s.reset_counters();
+  const int32_t time_left = Settings::get(settings.time_left);
+  s.move_budget = std::min<int32_t>(Settings::get(settings.timeout_turn), time_left / 16);
+  const int64_t free_cells = std::max<int64_t>(
+      static_cast<int64_t>(record.board_width) * record.board_height - record.move_count + 1, 1);
+  const bool ample_time = time_left / free_cells >= s.move_budget;
+
+  // Choice of path.
+  int64_t elapsed = 0;
+  int32_t value = s.last_value;
+  int fallback_x = -1, fallback_y = -1;
+  bool shortcut = false;
+  if (record.move_count == 0) {
+    first_move(engine);
+    shortcut = true;
+  } else if (engine.position_current()) {
+    if (s.last_value - s.last_depth >= WIN_SCORE)
+      shortcut = choose_winning_cell(engine, side);
+    else
+      shortcut = forced_block(engine, side);
+    value = s.last_value;
+  }
+  if (shortcut) {
+    s.think_clock = 0;
+  } else {
+    value = search_path(engine, side, ample_time, elapsed, fallback_x, fallback_y);
+  }
+
+  // A search whose only move was unplayable (a forced block on a blocked or
+  // forbidden cell) leaves (-1, -1): the game is lost, but it is finished by
+  // the rules, so play pre_select's move.
+  if (!legal_move(engine, s.best_x, s.best_y, side) && fallback_x >= 0) {
+    s.best_x = fallback_x;
+    s.best_y = fallback_y;
+  }
+
+  report(engine, value, elapsed);
+
+  const int x = s.best_x, y = s.best_y;
+  if (!legal_move(engine, x, y, side)) {
+    // A full board, or every free cell excluded: there is nothing to play,
+    // and nothing is recorded.
+    send_line(engine.out, "ERROR no legal move");
+    return;
+  }
+  if (engine.position_current()) engine.position->make_move(x, y, side);
+  record.move_history[record.move_count] = RecordedMove{x, y, side};
+  ++record.move_count;
+  send_line(engine.out, "%d,%d", x, y);
+}
+
+}  // namespace orvel
