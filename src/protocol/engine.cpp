@@ -1,0 +1,267 @@
+// The engine behind the protocol: position commands that keep the game
+// record, the rebuild of the position from that record, and the handshake
+// with the worker thread that runs every think.
+//
+// The game record is the truth. The board arrays follow it move by move
+// while they are current; after START, RECTSTART or RESTART they are stale
+// (built_rule == -1) and the next think rebuilds them from the record.
+#include "protocol/engine.h"
+
+#include <algorithm>
+
+#include "renju/forbidden.h"
+#include "think/think.h"
+
+namespace orvel {
+
+const char* const ORVEL_VERSION = "0.1";
+
+namespace {
+
+const char* rule_name(int rule) {
+  switch (effective_rule(rule)) {
+    case FREESTYLE:
+      return "Gomoku (Freestyle)";
+    case STANDARD:
+      return "Gomoku (Standard)";
+    default:
+      return "Renju";
+  }
+}
+
+}  // namespace
+
+Engine::Engine(Output& output)
+    : out(output),
+      position(std::make_unique<Position>()),
+      search(std::make_unique<Search>(*position, hash, settings, record, stop_requested, output)) {}
+
+Engine::~Engine() {
+  if (!worker_started_) return;
+  // Let a running think finish, then ask the idle worker to leave its loop.
+  stop_thinking();
+  {
+    std::lock_guard<std::mutex> lock(request_mutex_);
+    worker_exit_ = true;
+    think_requested_ = true;
+  }
+  request_cv_.notify_all();
+  worker_.join();
+}
+
+// ---------------------------------------------------------------------------
+// Think handshake
+// ---------------------------------------------------------------------------
+
+void Engine::start_worker() {
+  if (worker_started_) return;
+  worker_started_ = true;
+  worker_ = std::thread([this] { worker_loop(); });
+}
+
+void Engine::start_thinking() {
+  stop_requested.store(0);
+  {
+    // The worker is idle here (every caller stopped the previous think),
+    // so nobody else touches think_done_; the lock only orders the write.
+    std::lock_guard<std::mutex> lock(done_mutex_);
+    think_done_ = false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(request_mutex_);
+    think_requested_ = true;
+  }
+  request_cv_.notify_all();
+}
+
+void Engine::stop_thinking() {
+  stop_requested.store(1);
+  std::unique_lock<std::mutex> lock(done_mutex_);
+  done_cv_.wait(lock, [this] { return think_done_; });
+}
+
+bool Engine::thinking() {
+  std::lock_guard<std::mutex> lock(done_mutex_);
+  return !think_done_;
+}
+
+void Engine::worker_loop() {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(request_mutex_);
+      request_cv_.wait(lock, [this] { return think_requested_; });
+      think_requested_ = false;
+      if (worker_exit_) return;
+    }
+    run_think();
+    {
+      std::lock_guard<std::mutex> lock(done_mutex_);
+      think_done_ = true;
+    }
+    done_cv_.notify_all();
+  }
+}
+
+void Engine::run_think() {
+  // Analysis modes hold for one think only: the next TURN plays normally.
+  switch (think_mode.load()) {
+    case THINK_NORMAL:
+      normal_think(*this);
+      break;
+    case THINK_BALANCE_ONE:
+      think_mode.store(THINK_NORMAL);
+      balance_one_think(*this);
+      break;
+    case THINK_BALANCE_TWO:
+      think_mode.store(THINK_NORMAL);
+      balance_two_think(*this);
+      break;
+    case THINK_NBEST:
+      think_mode.store(THINK_NORMAL);
+      nbest_think(*this);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Position commands
+// ---------------------------------------------------------------------------
+
+bool Engine::board_reset(int width, int height) {
+  stop_thinking();
+  if (width == 0) width = height = 20;
+  // A refused size leaves extents, record and position exactly as they were,
+  // so no later command can address a cell outside the 24 by 24 storage.
+  if (width < 1 || height < 1 || width > MAX_SIZE || height > MAX_SIZE) {
+    send_line(out, "ERROR size of the board");
+    return false;
+  }
+  record.board_width = width;
+  record.board_height = height;
+  record.board_size = std::max(width, height);
+  record.built_rule = -1;
+  record.move_count = 0;
+  send_line(out, "MESSAGE Orvel %s :-)", ORVEL_VERSION);
+  send_line(out, "OK");
+  return true;
+}
+
+void Engine::ensure_board() {
+  stop_thinking();
+  if (record.board_width == 0) board_reset(20, 20);
+}
+
+void Engine::restart() {
+  record.built_rule = -1;
+  record.move_count = 0;
+  search->last_value = 0;
+  send_line(out, "MESSAGE Orvel %s :-)", ORVEL_VERSION);
+  send_line(out, "OK");
+}
+
+void Engine::record_stone(int x, int y, bool own) {
+  const char* refusal = own ? "ERROR my move [%d,%d]" : "ERROR opponents's move [%d,%d]";
+  bool free = record.on_board(x, y) && record.move_count < MAX_CELLS;
+  if (free && position_current()) {
+    free = position->cells[x][y] == EMPTY;
+  } else if (free) {
+    // Stale: the record is all we have. A second stone on a recorded cell
+    // would make the rebuild place two stones on one cell.
+    for (int i = 0; i < record.move_count && free; ++i)
+      free = !(record.move_history[i].x == x && record.move_history[i].y == y);
+  }
+  if (!free) {
+    send_line(out, refusal, x, y);
+    return;
+  }
+  const int side = record.side_to_move();
+  if (position_current()) position->make_move(x, y, side);
+  record.move_history[record.move_count] = RecordedMove{x, y, side};
+  ++record.move_count;
+}
+
+void Engine::place_block_stone(int x, int y) {
+  // Block stones live only on the built board; a stale position drops them.
+  if (!position_current()) return;
+  if (!record.on_board(x, y) || position->cells[x][y] != EMPTY) {
+    send_line(out, "ERROR board-block move [%d,%d]", x, y);
+    return;
+  }
+  position->make_move(x, y, BLOCKED);
+}
+
+bool Engine::takeback(int x, int y) {
+  // Only the last recorded stone can be taken back, so the board and the
+  // record never disagree; block stones are not recorded and never qualify.
+  if (record.move_count == 0) return false;
+  const RecordedMove& last = record.move_history[record.move_count - 1];
+  if (last.x != x || last.y != y) return false;
+  if (position_current() && position->cells[x][y] != EMPTY) position->undo_move(x, y, position->cells[x][y]);
+  --record.move_count;
+  search->last_value = 0;
+  send_line(out, "OK");
+  return true;
+}
+
+void Engine::block_reset() {
+  for (auto& row : record.blocked_cells)
+    for (auto& cell : row) cell.store(0, std::memory_order_relaxed);
+}
+
+void Engine::block_cell(int x, int y) {
+  if (!record.on_board(x, y)) return;
+  record.blocked_cells[x][y].store(1, std::memory_order_relaxed);
+}
+
+void Engine::hash_clear() {
+  // A search must never read a table while it is being cleared.
+  stop_thinking();
+  hash.clear_hash_tables();
+}
+
+void Engine::show_forbidden() {
+  stop_thinking();
+  if (effective_rule(settings.get(settings.rule)) != RENJU) return;
+  if (record.board_width == 0) {
+    // No board was ever set up, so nothing has been played on one.
+    send_line(out, "FORBID .");
+    return;
+  }
+  if (record.built_rule != RENJU) rebuild(RENJU);
+  out.write(forbidden_line(*position) + "\n");
+}
+
+// ---------------------------------------------------------------------------
+// Rebuilding the position (worker thread during a think, or main thread with
+// no think running)
+// ---------------------------------------------------------------------------
+
+void Engine::apply_rule() {
+  const int rule = effective_rule(settings.get(settings.rule));
+  if (rule == record.built_rule) return;
+  send_line(out, "MESSAGE Rule %s", rule_name(rule));
+  rebuild(rule);
+  if (record.first_think_pending) {
+    // The first build of the process is charged to the first think.
+    search->think_clock -= 200;
+    record.first_think_pending = false;
+  }
+}
+
+void Engine::rebuild(int rule) {
+  position->configure(record.board_width, record.board_height, rule);
+  hash.resize_hash_tables();
+  hash.clear_hash_tables();
+  search->reset_game_state();
+  for (int i = 0; i < record.move_count; ++i) {
+    const RecordedMove& m = record.move_history[i];
+    // The record never holds two stones on one cell; the test only keeps a
+    // broken record from corrupting the line words.
+    if (position->on_board(m.x, m.y) && position->cells[m.x][m.y] == EMPTY) position->make_move(m.x, m.y, m.side);
+  }
+  record.built_rule = rule;
+}
+
+}  // namespace orvel
