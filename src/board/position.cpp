@@ -33,6 +33,7 @@ Position::Position() {
   std::memset(four_cells, 0, sizeof four_cells);
   std::memset(three_cells, 0, sizeof three_cells);
   std::memset(strong_cells, 0, sizeof strong_cells);
+  std::memset(code_keys, 0, sizeof code_keys);
 }
 
 void Position::configure(int width, int height, int rule_value) {
@@ -102,6 +103,7 @@ void Position::clear_position() {
   std::memset(four_cells, 0, sizeof four_cells);
   std::memset(three_cells, 0, sizeof three_cells);
   std::memset(strong_cells, 0, sizeof strong_cells);
+  std::memset(code_keys, 0, sizeof code_keys);
   for (int x = 0; x < n; ++x)
     for (int y = 0; y < n; ++y) {
       CellRecord& r = cell_records[x][y];
@@ -130,6 +132,7 @@ void Position::clear_position() {
         weight = static_cast<int16_t>(weight + space);
       }
       for (int s = 0; s < 2; ++s) {
+        code_keys[x][y][s] = static_cast<uint16_t>(codes[0] << 12 | codes[1] << 8 | codes[2] << 4 | codes[3]);
         r.score[s] = score;
         r.weight[s] = weight;
         r.combined[s] = static_cast<int16_t>(tables->combo_table[s][codes[0]][codes[1]][codes[2]][codes[3]] + score);
@@ -189,11 +192,47 @@ void Position::add_cell_contribution(int x, int y, int s, int d) {
   const int c0 = dir_patterns[0][x][y].code[s], c1 = dir_patterns[1][x][y].code[s];
   const int c2 = dir_patterns[2][x][y].code[s], c3 = dir_patterns[3][x][y].code[s];
   r.combined[s] = static_cast<int16_t>(tables->combo_table[s][c0][c1][c2][c3] + r.score[s]);
+  code_keys[x][y][s] = static_cast<uint16_t>(c0 << 12 | c1 << 8 | c2 << 4 | c3);
   if (r.weight[s] >= 25 && r.score[s] >= 6) room_total[s] += r.weight[s];
   r.contribution[s] = static_cast<int16_t>((r.weight[s] * r.combined[s]) / 32);
   side_total[s] += r.contribution[s];
   if (CellSet* set = code_set(dir_patterns[d][x][y].code[s], s)) set->add_dir(x, y, d);
   if (Full && r.score[s] >= STRONG_SCORE) strong_cells[s].add_cell(x, y);
+}
+
+template <bool Full>
+void Position::change_code(int x, int y, int s, int d, int new_code, int new_space) {
+  DirPattern& p = dir_patterns[d][x][y];
+  CellRecord& r = cell_records[x][y];
+  const int old_code = p.code[s];
+  const int old_score = r.score[s], old_weight = r.weight[s];
+  const int score = old_score + code_weight[new_code] - code_weight[old_code];
+  const int weight = old_weight + new_space - p.space[s];
+  p.code[s] = static_cast<int16_t>(new_code);
+  p.space[s] = static_cast<int16_t>(new_space);
+  r.score[s] = static_cast<int16_t>(score);
+  r.weight[s] = static_cast<int16_t>(weight);
+
+  const int shift = 12 - 4 * d;
+  const uint16_t key = static_cast<uint16_t>((code_keys[x][y][s] & ~(0xF << shift)) | (new_code << shift));
+  code_keys[x][y][s] = key;
+  const int combined = (&tables->combo_table[s][0][0][0][0])[key] + score;
+  r.combined[s] = static_cast<int16_t>(combined);
+  const int contribution = static_cast<int16_t>((weight * combined) / 32);
+  side_total[s] += contribution - r.contribution[s];
+  r.contribution[s] = static_cast<int16_t>(contribution);
+  room_total[s] += ((weight >= 25 && score >= 6) ? weight : 0) - ((old_weight >= 25 && old_score >= 6) ? old_weight : 0);
+
+  const int old_set = set_of_code[old_code], new_set = set_of_code[new_code];
+  if (old_set != new_set) {
+    if (old_set >= 0) code_set(old_code, s)->remove_dir(x, y, d);
+    if (new_set >= 0) code_set(new_code, s)->add_dir(x, y, d);
+  }
+  if (Full) {
+    const bool was_strong = old_score >= STRONG_SCORE, strong = score >= STRONG_SCORE;
+    if (was_strong && !strong) strong_cells[s].remove_cell(x, y);
+    if (strong && !was_strong) strong_cells[s].add_cell(x, y);
+  }
 }
 
 bool Position::real_open_four(int x, int y, int d, int v) const {
@@ -217,17 +256,9 @@ void Position::exact_five_fix(int x, int y, int d, int v) {
   if (p.code[s] == PAT_FIVE) {
     const bool too_long = (!holds(x - dx, y - dy) && holds(x + 5 * dx, y + 5 * dy)) ||
                           (!holds(x + dx, y + dy) && holds(x - 5 * dx, y - 5 * dy));
-    if (!too_long) return;
-    remove_cell_contribution<Full>(x, y, s, d);
-    cell_records[x][y].score[s] = static_cast<int16_t>(cell_records[x][y].score[s] - 2047);
-    p.code[s] = PAT_OVERLINE;
-    add_cell_contribution<Full>(x, y, s, d);
+    if (too_long) change_code<Full>(x, y, s, d, PAT_OVERLINE, p.space[s]);  // the space stays
   } else if (p.code[s] == PAT_OPEN_FOUR) {
-    if (real_open_four(x, y, d, v)) return;
-    remove_cell_contribution<Full>(x, y, s, d);
-    cell_records[x][y].score[s] = static_cast<int16_t>(cell_records[x][y].score[s] - 255);
-    p.code[s] = PAT_FOUR;
-    add_cell_contribution<Full>(x, y, s, d);
+    if (!real_open_four(x, y, d, v)) change_code<Full>(x, y, s, d, PAT_FOUR, p.space[s]);
   }
 }
 
@@ -269,15 +300,8 @@ void Position::refresh_line(int d, int x, int y) {
     const PatternEntry& e = table[line_window(word, p0 + i)];
     DirPattern& r = dir_patterns[d][cx][cy];
     for (int s = 0; s < 2; ++s) {
-      if (e.code[s] != r.code[s]) {
-        remove_cell_contribution<Full>(cx, cy, s, d);
-        CellRecord& c = cell_records[cx][cy];
-        c.score[s] = static_cast<int16_t>(c.score[s] + code_weight[e.code[s]] - code_weight[r.code[s]]);
-        c.weight[s] = static_cast<int16_t>(c.weight[s] + e.space[s] - r.space[s]);
-        r.space[s] = e.space[s];
-        r.code[s] = e.code[s];
-        add_cell_contribution<Full>(cx, cy, s, d);
-      }
+      // The space is refreshed only together with a code change.
+      if (e.code[s] != r.code[s]) change_code<Full>(cx, cy, s, d, e.code[s], e.space[s]);
       if ((r.code[s] == PAT_OPEN_FOUR || r.code[s] == PAT_FIVE) && (s == 0 ? fix_black : fix_white))
         exact_five_fix<Full>(cx, cy, d, s + 1);
     }
@@ -325,6 +349,8 @@ template void Position::remove_cell_contribution<false>(int, int, int, int);
 template void Position::add_cell_contribution<true>(int, int, int, int);
 template void Position::add_cell_contribution<false>(int, int, int, int);
 template void Position::exact_five_fix<true>(int, int, int, int);
+template void Position::change_code<true>(int, int, int, int, int, int);
+template void Position::change_code<false>(int, int, int, int, int, int);
 template void Position::exact_five_fix<false>(int, int, int, int);
 
 void Position::fresh_codes(int d, int x, int y, int out_code[2]) const {
@@ -372,6 +398,7 @@ bool Position::is_consistent(std::string* why) const {
         }
         if (r.score[s] != score) return fail("score", x, y, s);
         if (r.weight[s] != weight) return fail("weight", x, y, s);
+        if (code_keys[x][y][s] != (c[0] << 12 | c[1] << 8 | c[2] << 4 | c[3])) return fail("code key", x, y, s);
         const int combined = tables->combo_table[s][c[0]][c[1]][c[2]][c[3]] + score;
         if (r.combined[s] != combined) return fail("combined", x, y, s);
         if (r.contribution[s] != (weight * combined) / 32) return fail("contribution", x, y, s);

@@ -67,6 +67,9 @@ class Position {
   CellSet four_cells[2];
   CellSet three_cells[2];
   CellSet strong_cells[2];
+  // The four codes of a cell and side packed 4 bits each (direction 0
+  // highest): the combination table's index without four reads.
+  uint16_t code_keys[MAX_SIZE][MAX_SIZE][2];
 
   Position();
 
@@ -104,9 +107,17 @@ class Position {
   int list_three_cells(MoveEntry* list, int v) const { return three_cells[v - 1].list(list); }
   int list_strong_cells(MoveEntry* list, int v) const { return strong_cells[v - 1].list(list); }
 
-  // Record-keeping pieces, public for tests and for the forbidden-point test.
+  // Record-keeping pieces, public for tests.
   template <bool Full>
   void refresh_line(int d, int x, int y);
+  // One record change: the code (and space) of side s in direction d at
+  // (x, y) becomes new_code (new_space), with the cell's sums, the totals
+  // and the sets following. Does in one pass what removing the cell's old
+  // contribution, changing the record and adding the new one would do.
+  template <bool Full>
+  void change_code(int x, int y, int s, int d, int new_code, int new_space);
+  // The two halves of a record change, step by step; the reference that
+  // change_code is checked against.
   template <bool Full>
   void remove_cell_contribution(int x, int y, int s, int d);
   template <bool Full>

@@ -1,6 +1,8 @@
 // Pattern and combination tables, and the incremental records built on them.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -245,6 +247,48 @@ TEST(Records, ACellInTwoSetsIsListedByBoth) {
   EXPECT_EQ(in_threes, true);
   (void)in_fours;
   EXPECT_TRUE(p->is_consistent());
+}
+
+TEST(Records, OnePassChangeEqualsRemovingAndAddingTheContribution) {
+  std::mt19937 rng(5);
+  for (int rule = 0; rule < 3; ++rule) {
+    auto fused = make_position(15, 15, rule);
+    for (int i = 0; i < 60; ++i) {
+      const int x = 4 + static_cast<int>(rng() % 7), y = 4 + static_cast<int>(rng() % 7);
+      if (fused->cells[x][y] == EMPTY) fused->make_move(x, y, 1 + i % 2);
+    }
+    auto stepwise = std::make_unique<Position>(*fused);
+    for (int i = 0; i < 2000; ++i) {
+      const int x = static_cast<int>(rng() % 15), y = static_cast<int>(rng() % 15);
+      const int s = static_cast<int>(rng() % 2), d = static_cast<int>(rng() % 4);
+      const int code = static_cast<int>(rng() % 14), space = static_cast<int>(rng() % 9);
+      fused->change_code<true>(x, y, s, d, code, space);
+
+      stepwise->remove_cell_contribution<true>(x, y, s, d);
+      DirPattern& p = stepwise->dir_patterns[d][x][y];
+      CellRecord& c = stepwise->cell_records[x][y];
+      c.score[s] = static_cast<int16_t>(c.score[s] + code_weight[code] - code_weight[p.code[s]]);
+      c.weight[s] = static_cast<int16_t>(c.weight[s] + space - p.space[s]);
+      p.code[s] = static_cast<int16_t>(code);
+      p.space[s] = static_cast<int16_t>(space);
+      stepwise->add_cell_contribution<true>(x, y, s, d);
+      auto same = [&](const auto& a, const auto& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+      ASSERT_TRUE(same(fused->dir_patterns, stepwise->dir_patterns)) << "step " << i;
+      ASSERT_TRUE(same(fused->cell_records, stepwise->cell_records)) << "step " << i;
+      ASSERT_TRUE(same(fused->side_total, stepwise->side_total)) << "step " << i;
+      ASSERT_TRUE(same(fused->room_total, stepwise->room_total)) << "step " << i;
+      ASSERT_TRUE(same(fused->code_keys, stepwise->code_keys)) << "step " << i;
+      for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(same(fused->five_cells[k], stepwise->five_cells[k])) << "step " << i;
+        ASSERT_TRUE(same(fused->open_four_cells[k], stepwise->open_four_cells[k])) << "step " << i;
+        ASSERT_TRUE(same(fused->four_cells[k], stepwise->four_cells[k])) << "step " << i;
+        ASSERT_TRUE(same(fused->three_cells[k], stepwise->three_cells[k])) << "step " << i;
+        ASSERT_TRUE(same(fused->strong_cells[k], stepwise->strong_cells[k])) << "step " << i;
+      }
+    }
+    std::string why;
+    EXPECT_TRUE(fused->is_consistent(&why)) << why;
+  }
 }
 
 // The random cross-check: after long sequences of placements and removals,
