@@ -1,0 +1,92 @@
+#include "think/bench.h"
+
+#include <atomic>
+#include <memory>
+
+#include "board/position.h"
+#include "protocol/game_record.h"
+#include "protocol/output.h"
+#include "protocol/settings.h"
+#include "search/hash.h"
+#include "search/search.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr int DEFAULT_BENCH_DEPTH = 7;
+
+struct BenchPosition {
+  const char* name;
+  int rule;
+  int size;
+  const char* moves;  // letter = x ('a' = 0), number = y + 1; black first
+};
+
+// Openings and middle games; the side to move follows from the stone count.
+constexpr BenchPosition bench_positions[] = {
+    {"renju-opening-a", 2, 15, "e9f8h9f9h10"},
+    {"renju-opening-b", 2, 15, "j4l7i4m4l8l2m1"},
+    {"renju-midgame", 2, 15, "h8i9g9i7i8g8h10h9j8k8h7h6g7f6"},
+    {"renju-sharp", 2, 15, "h8h9i8g8i9i10j10k11g7f6j7k7j9j8"},
+    {"standard-opening", 1, 15, "f5j3i6j6e1g6e6e5j7"},
+    {"standard-midgame", 1, 15, "j4j3l7k5l2m6k4k3l4m4l5l6"},
+    {"standard-edge", 1, 15, "a1b2c3b3c2d4a3a2"},
+    {"freestyle-opening", 0, 15, "n4j4m4m5i1m3i4k6l6f8"},
+    {"freestyle-midgame", 0, 15, "h8i9i8g8j7k6j8j9k8l8h9g10"},
+    {"freestyle-sharp", 0, 15, "h8h9i9g7j10k11i8i7j8k8g9"},
+    {"freestyle20-opening", 0, 20, "s10p11q14t10q12s14t14r11t13p10"},
+    {"freestyle20-midgame", 0, 20, "j10k11k10i10l9m8j11j9k12l13i12h13k9"},
+};
+
+}  // namespace
+
+BenchTotals run_bench(int depth) {
+  if (depth <= 0) depth = DEFAULT_BENCH_DEPTH;
+  BenchTotals totals;
+  CaptureOutput out;
+  Settings settings;
+  settings.max_node = -1;  // a fixed depth: neither the clock nor a node limit
+  std::atomic<int32_t> stop{0};
+  for (const BenchPosition& bp : bench_positions) {
+    auto pos = std::make_unique<Position>();
+    auto record = std::make_unique<GameRecord>();
+    HashTables hash;
+    hash.tt_buckets = hash.cache_buckets = 1 << 16;
+    record->board_width = record->board_height = record->board_size = bp.size;
+    settings.rule = bp.rule;
+    pos->configure(bp.size, bp.size, bp.rule);
+    hash.resize_hash_tables();
+    hash.clear_hash_tables();
+    for (const char* p = bp.moves; *p;) {
+      const int x = *p++ - 'a';
+      int y = 0;
+      while (*p >= '0' && *p <= '9') y = y * 10 + (*p++ - '0');
+      --y;
+      const int side = record->side_to_move();
+      record->move_history[record->move_count++] = {x, y, side};
+      pos->make_move(x, y, side);
+    }
+    hash.move_count = record->move_count;
+    auto search = std::make_unique<Search>(*pos, hash, settings, *record, stop, out);
+    search->reset_game_state();
+    search->reset_counters();
+    search->move_budget = 1 << 30;
+    const int side = record->side_to_move();
+    const int64_t start = Search::now_ms();
+    search->think_clock = start;
+    int32_t value = 0;
+    for (int d = 1; d <= depth; ++d) {
+      search->last_depth = d;
+      value = search->root_search(side);
+      if (is_win(value) || is_loss(value)) break;
+    }
+    const int64_t ms = Search::now_ms() - start;
+    totals.lines.push_back({bp.name, value, search->best_x, search->best_y, search->node_count, ms});
+    totals.nodes += search->node_count;
+    totals.ms += ms;
+  }
+  return totals;
+}
+
+}  // namespace orvel
