@@ -38,6 +38,10 @@ TEST_P(BorderTest, EveryLineIsFramedByBlockedMarks) {
       EXPECT_EQ(pos->y_lines[i] >> (2 * (n + 1) + 8), 0u);
     }
   }
+  // The shortest diagonals hold one cell between their marks.
+  EXPECT_EQ(marked_length(pos->anti_lines[0]), 1);
+  EXPECT_EQ(marked_length(pos->diag_lines[1]), 1);
+  EXPECT_EQ(marked_length(pos->diag_lines[2 * n - 1]), 1);
   // Every cell sits where its line word says.
   for (int x = 0; x < n; ++x)
     for (int y = 0; y < n; ++y)
@@ -45,21 +49,6 @@ TEST_P(BorderTest, EveryLineIsFramedByBlockedMarks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BorderTest, ::testing::Values(5, 15, 20, 24));
-
-TEST(Position, ShortDiagonalsOfA15Board) {
-  auto pos = make_position(15, 15, FREESTYLE);
-  EXPECT_EQ(marked_length(pos->anti_lines[0]), 1);
-  EXPECT_EQ(pos->anti_pos[0][0], 0);
-  EXPECT_EQ(marked_length(pos->diag_lines[1]), 1);
-  EXPECT_EQ(pos->diag_pos[0][14], 0);
-  EXPECT_EQ(15 + 0 - 14, 1);
-  EXPECT_EQ(marked_length(pos->diag_lines[29]), 1);
-  EXPECT_EQ(pos->diag_pos[14][0], 0);
-  pos->make_move(0, 14, BLACK);
-  EXPECT_EQ(field(pos->diag_lines[1], 0), BLACK);
-  pos->make_move(14, 0, WHITE);
-  EXPECT_EQ(field(pos->diag_lines[29], 0), WHITE);
-}
 
 TEST(Position, A24BoardUsesTheTopBitsOfItsWords) {
   auto pos = make_position(24, 24, STANDARD);
@@ -86,21 +75,6 @@ TEST(Position, RectangularBoardBlocksTheRestOfTheSquare) {
   EXPECT_TRUE(pos->is_consistent());
   auto square = make_position(15, 15, FREESTYLE);
   EXPECT_EQ(square->zobrist_key, 0u);
-}
-
-TEST(Position, CellsOfA20BoardBeyond20AreNeverTouched) {
-  auto pos = make_position(20, 20, RENJU);
-  std::mt19937 rng(7);
-  for (int i = 0; i < 200; ++i) {
-    const int x = rng() % 20, y = rng() % 20;
-    if (pos->cells[x][y] == EMPTY) pos->make_move(x, y, 1 + i % 2);
-  }
-  for (int x = 0; x < MAX_SIZE; ++x)
-    for (int y = 0; y < MAX_SIZE; ++y)
-      if (x >= 20 || y >= 20) {
-        EXPECT_EQ(pos->cells[x][y], EMPTY);
-        for (int d = 0; d < 4; ++d) EXPECT_EQ(pos->dir_patterns[d][x][y].code[0], 0);
-      }
 }
 
 TEST(Position, MakeUndoOfRandomSequencesRestoresEveryWordAndKey) {
