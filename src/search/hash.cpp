@@ -2,6 +2,7 @@
 // and stores. See hash.h for the layout.
 #include "search/hash.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -88,16 +89,45 @@ inline int64_t floor_power_of_two(int64_t n) {
   return p;
 }
 
+// Large arrays are mapped straight from the system: their pages arrive
+// zero-filled on first touch, so a fresh table costs nothing until the
+// search writes to it, and clearing one hands its pages back instead of
+// writing every byte (a first think with the default 192 MiB of tables
+// would otherwise spend a good part of a short budget on memset).
+constexpr size_t MAPPED_BYTES = size_t{1} << 21;
+
+void* zeroed_alloc(size_t bytes) {
+  if (bytes >= MAPPED_BYTES) {
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+  }
+  return std::calloc(bytes, 1);
+}
+
+void zeroed_free(void* p, size_t bytes) {
+  if (p == nullptr) return;
+  if (bytes >= MAPPED_BYTES)
+    munmap(p, bytes);
+  else
+    std::free(p);
+}
+
+void zero_fill(void* p, size_t bytes) {
+  if (bytes >= MAPPED_BYTES && madvise(p, bytes, MADV_DONTNEED) == 0) return;  // zero pages on demand
+  std::memset(p, 0, bytes);
+}
+
 // Get `arrays` zero-filled arrays of `count` buckets each, or none at all.
 template <typename Entry, int Arrays>
 bool allocate_arrays(int64_t count, int64_t max_count, uint64_t bucket_bytes, Entry* (&out)[Arrays]) {
   if (count < 1 || count > max_count) return false;
   if (static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / bucket_bytes) return false;
+  const size_t bytes = static_cast<size_t>(count) * static_cast<size_t>(bucket_bytes);
   for (int i = 0; i < Arrays; ++i) {
-    out[i] = static_cast<Entry*>(std::calloc(static_cast<size_t>(count), static_cast<size_t>(bucket_bytes)));
+    out[i] = static_cast<Entry*>(zeroed_alloc(bytes));
     if (out[i] == nullptr) {
       for (int j = 0; j < i; ++j) {
-        std::free(out[j]);
+        zeroed_free(out[j], bytes);
         out[j] = nullptr;
       }
       return false;
@@ -107,9 +137,9 @@ bool allocate_arrays(int64_t count, int64_t max_count, uint64_t bucket_bytes, En
 }
 
 template <typename Entry, int Arrays>
-void release_arrays(Entry* (&arrays)[Arrays]) {
+void release_arrays(Entry* (&arrays)[Arrays], int64_t count, uint64_t bucket_bytes) {
   for (int i = 0; i < Arrays; ++i) {
-    std::free(arrays[i]);
+    zeroed_free(arrays[i], static_cast<size_t>(count) * static_cast<size_t>(bucket_bytes));
     arrays[i] = nullptr;
   }
 }
@@ -124,13 +154,13 @@ void resize_table(int64_t requested, int64_t& allocated, uint64_t bucket_bytes, 
   const int64_t want = std::max<int64_t>(requested, 0);
   if (want == allocated) return;
   if (want == 0) {
-    release_arrays(arrays);
+    release_arrays(arrays, allocated, bucket_bytes);
     allocated = 0;
     return;
   }
   Entry* fresh[Arrays] = {};
   if (allocate_arrays(want, max_count, bucket_bytes, fresh)) {
-    release_arrays(arrays);
+    release_arrays(arrays, allocated, bucket_bytes);
     for (int i = 0; i < Arrays; ++i) arrays[i] = fresh[i];
     allocated = want;
     return;
@@ -158,8 +188,8 @@ uint64_t HashTables::default_memory_limit() {
 }
 
 HashTables::~HashTables() {
-  release_arrays(tt_);
-  release_arrays(cache_);
+  release_arrays(tt_, tt_allocated, TT_BUCKET_BYTES);
+  release_arrays(cache_, cache_allocated, CACHE_BUCKET_BYTES);
 }
 
 void HashTables::resize_hash_tables() {
@@ -174,12 +204,12 @@ void HashTables::resize_hash_tables() {
 void HashTables::clear_hash_tables() {
   if (tt_allocated > 0) {
     for (TTEntry* a : tt_) {
-      if (a != nullptr) std::memset(a, 0, static_cast<size_t>(tt_allocated) * TT_BUCKET_BYTES);
+      if (a != nullptr) zero_fill(a, static_cast<size_t>(tt_allocated) * TT_BUCKET_BYTES);
     }
   }
   if (cache_allocated > 0) {
     for (CacheEntry* a : cache_) {
-      if (a != nullptr) std::memset(a, 0, static_cast<size_t>(cache_allocated) * CACHE_BUCKET_BYTES);
+      if (a != nullptr) zero_fill(a, static_cast<size_t>(cache_allocated) * CACHE_BUCKET_BYTES);
     }
   }
 }
