@@ -79,7 +79,7 @@ def winner_line(board, size, x, y, rule):
     return False
 
 
-def play_game(path, rule, size, turn_ms, margin_ms, hash_size):
+def play_game(path, rule, size, turn_ms, margin_ms, hash_size, time_left=None):
     players = [Engine(path), Engine(path)]
     checker = Engine(path) if rule == 2 else None
     board = [[0] * size for _ in range(size)]
@@ -90,6 +90,8 @@ def play_game(path, rule, size, turn_ms, margin_ms, hash_size):
             e.send("INFO rule %d" % rule)
             e.send("INFO timeout_turn %d" % turn_ms)
             e.send("INFO hash_size %d" % hash_size)
+            if time_left is not None:
+                e.send("INFO time_left %d" % time_left)
             e.send("START %d" % size)
             e.read_until(lambda l: l == "OK", 10)
         last = None
@@ -139,13 +141,14 @@ def main():
     ap.add_argument("--turn", type=int, default=200)
     ap.add_argument("--margin", type=int, default=400)
     ap.add_argument("--hash", type=int, default=65536)
+    ap.add_argument("--time-left", type=int, default=None, help="INFO time_left sent before each game")
     ap.add_argument("--games", nargs="*", default=["0:15", "1:15", "2:15", "0:20"])
     args = ap.parse_args()
     passed = failed = 0
     for spec in args.games:
         rule, size = (int(v) for v in spec.split(":"))
         t0 = time.monotonic()
-        error, worst = play_game(args.engine, rule, size, args.turn, args.margin, args.hash)
+        error, worst = play_game(args.engine, rule, size, args.turn, args.margin, args.hash, args.time_left)
         took = time.monotonic() - t0
         status = "ok" if error is None else "FAIL: " + error
         print("%-10s %dx%d  %5.1f s  slowest reply %4.0f ms (%.2f of timeout_turn)  %s"
