@@ -33,6 +33,33 @@ void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y) {
   line[0].key = n + 1;
 }
 
+bool Search::enter_node(int slot) {
+  MoveEntry* line = pv_lines[slot];
+  line[0].key = 0;
+  line[1].x = line[1].y = -1;
+  ++node_count;
+  if ((node_count & 1023) == 0 && limits_reached()) {
+    search_aborted = true;
+    return false;
+  }
+  return true;
+}
+
+bool Search::immediate_win_or_block(NodeState& node) {
+  const int side = node.side, opp = opponent(side);
+  if (!pos.five_cells[side - 1].empty()) return true;
+  if (!pos.five_cells[opp - 1].empty()) {
+    pos.five_cells[opp - 1].first(node.forced_x, node.forced_y);
+    node.stage = STAGE_FORCED;
+    return false;
+  }
+  if (pos.open_four_cells[side - 1].empty()) return false;
+  if (pos.rule != RENJU || side == WHITE) return true;
+  int fx, fy;
+  pos.open_four_cells[side - 1].first(fx, fy);
+  return !is_forbidden(pos, fx, fy);
+}
+
 int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension) {
   const int opp = opponent(side);
   const int slot = last_depth - depth;
@@ -41,41 +68,14 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
     return evaluate(depth, side);
   }
 
-  // Step 1. Entry.
+  // Steps 1 and 2. Entry, and the limits every 1,024 nodes.
+  if (!enter_node(slot)) return 0;
   MoveEntry* line = pv_lines[slot];
-  line[0].key = 0;
-  line[1].x = line[1].y = -1;
-  ++node_count;
-
-  // Step 2. Limits, every 1,024 nodes.
-  if ((node_count & 1023) == 0 && limits_reached()) {
-    search_aborted = true;
-    return 0;
-  }
-
-  NodeState node;
-  node.depth = depth;
-  node.alpha = alpha;
-  node.beta = beta;
-  node.side = side;
-  node.extension = extension;
-  node.hash_depth = depth + (extension >> 1);
-  node.slot = slot;
-  node.null_window = beta == alpha + 1;
-  node.root = false;
+  NodeState node(depth, alpha, beta, side, extension, slot, false);
 
   // Step 3. Immediate results.
-  if (!pos.five_cells[side - 1].empty()) return WIN_SCORE + depth;
-  const bool forced = !pos.five_cells[opp - 1].empty();
-  if (forced) {
-    pos.five_cells[opp - 1].first(node.forced_x, node.forced_y);
-    node.stage = STAGE_FORCED;
-  } else if (!pos.open_four_cells[side - 1].empty()) {
-    if (pos.rule != RENJU || side == WHITE) return WIN_SCORE + depth;
-    int fx, fy;
-    pos.open_four_cells[side - 1].first(fx, fy);
-    if (!is_forbidden(pos, fx, fy)) return WIN_SCORE + depth;
-  }
+  if (immediate_win_or_block(node)) return WIN_SCORE + depth;
+  const bool forced = node.stage == STAGE_FORCED;
 
   TopMoves top;
   if (!forced) {

@@ -102,99 +102,99 @@ int Search::stage_hash_moves(NodeState& node, MoveEntry* list, int32_t* value, b
   return probe_moves();
 }
 
+namespace {
+
+// The cells stage 6 appends. A cell appended twice is stored once (its
+// second copy would only get the skip key) but counted twice, since the
+// pass conditions count appends.
+struct QuietBatch {
+  explicit QuietBatch(MoveEntry* to) : list(to) { std::memset(seen, 0, sizeof seen); }
+  void append(int x, int y) {
+    ++appended;
+    if (seen[x][y]) return;
+    seen[x][y] = 1;
+    size = append_cell(list, size, x, y);
+  }
+  MoveEntry* list;
+  int size = 0;
+  int appended = 0;
+  uint8_t seen[MAX_SIZE][MAX_SIZE];
+};
+
+// Append every cell of the board, in x-then-y order, that passes pred.
+template <typename Pred>
+void scan_board(const Position& pos, QuietBatch& batch, Pred pred) {
+  for (int x = 0; x < pos.board_height; ++x)
+    for (int y = 0; y < pos.board_width; ++y)
+      if (pred(x, y)) batch.append(x, y);
+}
+
+// Pass 1: open cells where either colour has two or more shapes. Returns
+// whether some open cell is worthwhile for the passes that follow.
+template <typename Open>
+bool quiet_pass_one(const Position& pos, QuietBatch& batch, int side, Open open_cell) {
+  const int opp = opponent(side);
+  bool any_worthwhile = false;
+  scan_board(pos, batch, [&](int x, int y) {
+    if (!open_cell(x, y)) return false;
+    any_worthwhile |= pos.score(x, y, side) >= 8 || pos.score(x, y, opp) >= 9;
+    return shape_directions(pos, x, y, BLACK) >= 2 || shape_directions(pos, x, y, WHITE) >= 2;
+  });
+  return any_worthwhile;
+}
+
+}  // namespace
+
 int Search::stage_quiet(NodeState& node, MoveEntry* list) {
   const int side = node.side, opp = opponent(side);
   const int slot = node.slot;
   const int cf = Settings::get(settings.caution_factor);
   const bool nw = node.null_window;
-  uint8_t appended[MAX_SIZE][MAX_SIZE];
-  std::memset(appended, 0, sizeof appended);
-  int n = 0;          // distinct cells in the batch
-  int appended_count = 0;  // appends, a cell appended twice counted twice
-  auto append = [&](int x, int y) {
-    ++appended_count;
-    if (appended[x][y]) return;  // a second copy would only be skipped
-    appended[x][y] = 1;
-    n = append_cell(list, n, x, y);
-  };
+  QuietBatch batch(list);
   auto open_cell = [&](int x, int y) { return pos.cells[x][y] == EMPTY && !is_listed(slot, x, y); };
   auto worthwhile = [&](int x, int y) { return pos.score(x, y, side) >= 8 || pos.score(x, y, opp) >= 9; };
 
-  // Pass 1: cells where either colour has two or more shapes.
-  bool any_worthwhile = false;
-  for (int x = 0; x < pos.board_height; ++x)
-    for (int y = 0; y < pos.board_width; ++y) {
-      if (!open_cell(x, y)) continue;
-      any_worthwhile |= worthwhile(x, y);
-      if (shape_directions(pos, x, y, BLACK) >= 2 || shape_directions(pos, x, y, WHITE) >= 2) append(x, y);
-    }
-  if (appended_count > 0 && slot > 1 && node.best > -WIN_RANGE && nw && cf < 3) return n;
-  if (node.listed_total > 0 && slot > 1 && node.hash_depth <= 4 && nw && cf < 3) return n;
+  const bool any_worthwhile = quiet_pass_one(pos, batch, side, open_cell);
+  if (batch.appended > 0 && slot > 1 && node.best > -WIN_RANGE && nw && cf < 3) return batch.size;
+  if (node.listed_total > 0 && slot > 1 && node.hash_depth <= 4 && nw && cf < 3) return batch.size;
 
   if (any_worthwhile) {
     // Pass 2: worthwhile cells near a stone.
-    for (int x = 0; x < pos.board_height; ++x)
-      for (int y = 0; y < pos.board_width; ++y)
-        if (open_cell(x, y) && worthwhile(x, y) &&
-            ((slot < 2 && cf >= 2) || shape_has_stone(pos, window_square, x, y)))
-          append(x, y);
-    if (appended_count > 0) {
-      const int total = node.listed_total + appended_count;
-      if (cf == 0 || slot > 1 || (cf < 2 && ((total > 10 && nw) || total > 18))) return n;
+    scan_board(pos, batch, [&](int x, int y) {
+      return open_cell(x, y) && worthwhile(x, y) &&
+             ((slot < 2 && cf >= 2) || shape_has_stone(pos, window_square, x, y));
+    });
+    if (batch.appended > 0) {
+      const int total = node.listed_total + batch.appended;
+      if (cf == 0 || slot > 1 || (cf < 2 && ((total > 10 && nw) || total > 18))) return batch.size;
     }
   }
   // Pass 3: every cell near a stone.
-  for (int x = 0; x < pos.board_height; ++x)
-    for (int y = 0; y < pos.board_width; ++y)
-      if (open_cell(x, y) && shape_has_stone(pos, window_square, x, y)) append(x, y);
-  return n;
+  scan_board(pos, batch, [&](int x, int y) { return open_cell(x, y) && shape_has_stone(pos, window_square, x, y); });
+  return batch.size;
 }
 
 int Search::stage_root_quiet(NodeState& node, MoveEntry* list) {
   const int side = node.side, opp = opponent(side);
   const int cf = Settings::get(settings.caution_factor);
-  uint8_t appended[MAX_SIZE][MAX_SIZE];
-  std::memset(appended, 0, sizeof appended);
-  int n = 0;
-  int appended_count = 0;
-  auto append = [&](int x, int y) {
-    ++appended_count;
-    if (appended[x][y]) return;
-    appended[x][y] = 1;
-    n = append_cell(list, n, x, y);
-  };
+  QuietBatch batch(list);
   auto open_cell = [&](int x, int y) {
     return pos.cells[x][y] == EMPTY && !is_listed(0, x, y) && !record.blocked(x, y);
   };
   auto worthwhile = [&](int x, int y) { return pos.score(x, y, side) >= 8 || pos.score(x, y, opp) >= 9; };
 
-  bool any_worthwhile = false;
-  for (int x = 0; x < pos.board_height; ++x)
-    for (int y = 0; y < pos.board_width; ++y) {
-      if (!open_cell(x, y)) continue;
-      any_worthwhile |= worthwhile(x, y);
-      if (shape_directions(pos, x, y, BLACK) >= 2 || shape_directions(pos, x, y, WHITE) >= 2) append(x, y);
-    }
-  bool third_pass = true;
-  if (any_worthwhile) {
-    for (int x = 0; x < pos.board_height; ++x)
-      for (int y = 0; y < pos.board_width; ++y)
-        if (open_cell(x, y) && worthwhile(x, y) && (cf != 0 || shape_has_stone(pos, window_square, x, y)))
-          append(x, y);
-    if (appended_count > 0 && cf == 0) third_pass = false;
+  if (quiet_pass_one(pos, batch, side, open_cell)) {
+    scan_board(pos, batch, [&](int x, int y) {
+      return open_cell(x, y) && worthwhile(x, y) && (cf != 0 || shape_has_stone(pos, window_square, x, y));
+    });
+    if (batch.appended > 0 && cf == 0) return batch.size;
   }
-  if (third_pass) {
-    const bool star = cf != 0 && (node.listed_total <= 18 || cf >= 2);
-    const WindowShape& shape = star ? window_star : window_square;
-    for (int x = 0; x < pos.board_height; ++x)
-      for (int y = 0; y < pos.board_width; ++y)
-        if (open_cell(x, y) && shape_has_stone(pos, shape, x, y)) append(x, y);
-    if (node.listed_total + appended_count == 0)
-      for (int x = 0; x < pos.board_height; ++x)
-        for (int y = 0; y < pos.board_width; ++y)
-          if (open_cell(x, y)) append(x, y);
-  }
-  return n;
+  const bool star = cf != 0 && (node.listed_total <= 18 || cf >= 2);
+  const WindowShape& shape = star ? window_star : window_square;
+  scan_board(pos, batch, [&](int x, int y) { return open_cell(x, y) && shape_has_stone(pos, shape, x, y); });
+  // Nothing anywhere near a stone: every open cell.
+  if (node.listed_total + batch.appended == 0) scan_board(pos, batch, open_cell);
+  return batch.size;
 }
 
 BatchResult Search::next_batch(NodeState& node, int32_t* value) {

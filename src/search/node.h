@@ -26,6 +26,17 @@ enum Stage : int {
 };
 
 struct NodeState {
+  NodeState(int depth_, int32_t alpha_, int32_t beta_, int side_, int extension_, int slot_, bool root_)
+      : depth(depth_),
+        alpha(alpha_),
+        beta(beta_),
+        side(side_),
+        extension(extension_),
+        hash_depth(depth_ + (extension_ >> 1)),
+        slot(slot_),
+        null_window(beta_ == alpha_ + 1),
+        root(root_) {}
+
   int depth;
   int32_t alpha;
   int32_t beta;

@@ -44,37 +44,10 @@ class Realtime {
 
 int32_t Search::root_search(int side) {
   const int opp = opponent(side);
+  if (!enter_node(0)) return 0;
   MoveEntry* line = pv_lines[0];
-  line[0].key = 0;
-  line[1].x = line[1].y = -1;
-  ++node_count;
-  if ((node_count & 1023) == 0 && limits_reached()) {
-    search_aborted = true;
-    return 0;
-  }
-
-  NodeState node;
-  node.depth = last_depth;
-  node.alpha = -ROOT_WINDOW;
-  node.beta = ROOT_WINDOW;
-  node.side = side;
-  node.extension = 0;
-  node.hash_depth = last_depth;
-  node.slot = 0;
-  node.null_window = false;
-  node.root = true;
-
-  // Immediate results.
-  if (!pos.five_cells[side - 1].empty()) return WIN_SCORE + last_depth;
-  if (!pos.five_cells[opp - 1].empty()) {
-    pos.five_cells[opp - 1].first(node.forced_x, node.forced_y);
-    node.stage = STAGE_FORCED;
-  } else if (!pos.open_four_cells[side - 1].empty()) {
-    if (pos.rule != RENJU || side == WHITE) return WIN_SCORE + last_depth;
-    int fx, fy;
-    pos.open_four_cells[side - 1].first(fx, fy);
-    if (!is_forbidden(pos, fx, fy)) return WIN_SCORE + last_depth;
-  }
+  NodeState node(last_depth, -ROOT_WINDOW, ROOT_WINDOW, side, 0, 0, true);
+  if (immediate_win_or_block(node)) return WIN_SCORE + last_depth;
   ++expanded_count;
   ++node_stamps[0];
 

@@ -96,6 +96,15 @@ class Search {
   bool is_listed(int slot, int x, int y) const { return cell_marks[slot][x][y] == node_stamps[slot]; }
   void mark_listed(int slot, int x, int y) { cell_marks[slot][x][y] = node_stamps[slot]; }
 
+  // Steps shared by the node search and the root: clear the slot's line,
+  // count the node and test the limits (false: stop, search_aborted set).
+  bool enter_node(int slot);
+  // The results a node knows before searching: a five to make, an open four
+  // to make (under Renju BLACK's first open-four cell must be allowed), or a
+  // five to block (the node's stage becomes the forced block). True when
+  // the node's value is known: WIN_SCORE + node.depth.
+  bool immediate_win_or_block(NodeState& node);
+
   // ---- Move stages ----
   // Produce the node's next batch into move_lists[node.slot]. NODE_VALUE
   // means the node ends with *value (internal deepening proved a win, or

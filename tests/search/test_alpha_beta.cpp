@@ -180,7 +180,9 @@ TEST(AlphaBeta, RenjuBlackNeverPlaysAForbiddenCell) {
     for (int i = 1; i <= line[0].key; ++i) {
       const int x = line[i].x, y = line[i].y;
       ASSERT_EQ(f.pos->cells[x][y], EMPTY);
-      if (side == BLACK) ASSERT_EQ(is_forbidden(*f.pos, x, y), 0) << "depth " << depth << " ply " << i;
+      if (side == BLACK) {
+        ASSERT_EQ(is_forbidden(*f.pos, x, y), 0) << "depth " << depth << " ply " << i;
+      }
       f.pos->make_move(x, y, side);
       played.push_back(line[i]);
       side = opponent(side);
