@@ -1,6 +1,6 @@
-// The analysis modes: ovnbest, ovbalanceone and ovbalancetwo. Their
-// progress and result lines, the candidate rules, the lists with no
-// candidate, stopping, and that none of them touches the game.
+// The analysis modes ovnbest, ovbalanceone and ovbalancetwo: their progress and end
+// lines, the candidate rules, the lists with no candidate, stopping, and that none of
+// them touches the game.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +8,6 @@
 #include <set>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "../protocol/engine_harness.h"
@@ -16,11 +15,11 @@
 namespace orvel::testing {
 namespace {
 
-const std::regex NBEST_PROGRESS(R"(MESSAGE DETAIL DEPTH:(\d+)-(-?\d+) VAL:(-?\d+) TIME:\d+ms NODE:\d+m \[(\d+,[A-X])\])");
-const std::regex RANKED(R"(MESSAGE \((\d+)\) VAL:(-?\d+) \[(\d+,[A-X])\])");
-const std::regex NBEST_END(R"(MESSAGE DETAIL \(NBEST\) DEPTH:(\d+)-(-?\d+) VAL:(-?\d+) TIME:\d+ms NODE:\d+m \[(\d+,[A-X])\])");
-const std::regex NBEST_LINE(R"(MESSAGE \((\d+)\) VAL:(-?\d+) ((\[\d+,[A-X]\])+))");
-const std::regex MOVE_IN_LINE(R"(\[(\d+),([A-X])\])");
+const std::regex PROGRESS(R"(MESSAGE DETAIL DEPTH:(\d+)-(-?\d+) VAL:(-?\d+) TIME:\d+ms NODE:\d+m \[(\d+,[A-X])\])");
+const std::regex NBEST_END(R"(MESSAGE DETAIL \(NBEST\) DEPTH:(\d+)-(-?\d+) VAL:(-?\d+) )"
+                           R"(TIME:\d+ms NODE:\d+m \[(\d+,[A-X])\])");
+const std::regex NBEST_LINE(R"(MESSAGE \((\d+)\) VAL:(-?\d+) ((?:\[\d+,[A-X]\])+))");
+const std::regex MOVE_IN_LINE(R"(\[\d+,[A-X]\])");
 
 class Analysis : public EngineFixture {
  protected:
@@ -39,282 +38,171 @@ class Analysis : public EngineFixture {
 
   // Block every cell of the board except the listed ones.
   void leave_free(std::initializer_list<std::pair<int, int>> cells) {
-    engine.block_reset();
     for (int x = 0; x < record().board_height; ++x)
       for (int y = 0; y < record().board_width; ++y) engine.block_cell(x, y);
     for (auto [x, y] : cells) engine.record.blocked_cells[x][y] = 0;
   }
 
-  // The moves of an N-best line, "[r,c][r,c]..." -> {"r,c", ...}.
-  static std::vector<std::string> moves_of(const std::string& text) {
-    std::vector<std::string> moves;
-    for (std::sregex_iterator it(text.begin(), text.end(), MOVE_IN_LINE), end; it != end; ++it)
-      moves.push_back((*it)[1].str() + "," + (*it)[2].str());
-    return moves;
-  }
-
-  struct Snapshot {
-    int move_count;
-    std::vector<int> history;
-    std::vector<int> cells;
-    uint64_t key;
-    bool operator==(const Snapshot& o) const {
-      return move_count == o.move_count && history == o.history && cells == o.cells && key == o.key;
-    }
-  };
-  Snapshot snapshot() const {
-    Snapshot s{record().move_count, {}, {}, engine.position->zobrist_key};
-    for (int i = 0; i < record().move_count; ++i) {
-      s.history.push_back(record().move_history[i].x);
-      s.history.push_back(record().move_history[i].y);
-      s.history.push_back(record().move_history[i].side);
-    }
+  // The game as the modes must leave it: history, cells and key.
+  std::vector<uint64_t> game() const {
+    std::vector<uint64_t> g = {static_cast<uint64_t>(record().move_count), engine.position->zobrist_key};
+    for (int i = 0; i < record().move_count; ++i)
+      g.insert(g.end(), {uint64_t(record().move_history[i].x), uint64_t(record().move_history[i].y),
+                         uint64_t(record().move_history[i].side)});
     for (int x = 0; x < MAX_SIZE; ++x)
-      for (int y = 0; y < MAX_SIZE; ++y) s.cells.push_back(engine.position->cells[x][y]);
-    return s;
+      for (int y = 0; y < MAX_SIZE; ++y) g.push_back(engine.position->cells[x][y]);
+    return g;
   }
 };
 
-// ---------------------------------------------------------------------------
-// N-best
-// ---------------------------------------------------------------------------
-
-TEST_F(Analysis, NbestOnAnEmptyBoardRanksThreeMovesFromDepthFive) {
-  send("START 15\nINFO max_depth 4\n");
-  const auto lines = analyse("ovnbest 3\n");
-
-  // Progress for depths 2 to 5; ranked lines after the depth-5 line only;
-  // then the result line and the three lines numbered 0 to 2.
-  std::vector<int> depths;
-  std::vector<std::smatch> ranked, ends;
-  std::smatch result, last_progress;
-  size_t i = 0;
-  for (; i < lines.size(); ++i) {
-    std::smatch m;
-    if (std::regex_match(lines[i], m, NBEST_PROGRESS)) {
-      depths.push_back(std::stoi(m[1]));
-      last_progress = m;
-      ranked.clear();
-    } else if (std::regex_match(lines[i], m, RANKED) && !depths.empty()) {
-      ranked.push_back(m);
-      EXPECT_GE(depths.back(), 5) << lines[i];
-    } else if (std::regex_match(lines[i], result, NBEST_END)) {
-      break;
-    } else {
-      ADD_FAILURE() << "unexpected line: " << lines[i];
-    }
-  }
-  EXPECT_EQ(depths, (std::vector<int>{2, 3, 4, 5}));
-  ASSERT_EQ(ranked.size(), 3u);
-  ASSERT_LT(i, lines.size()) << "no result line";
-  EXPECT_EQ(result[1], "5");
-  EXPECT_EQ(result[4], last_progress[4]);  // entry 0 is the answer
-  EXPECT_EQ(result[3], last_progress[3]);
-  for (++i; i < lines.size(); ++i) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[i], m, NBEST_LINE)) << lines[i];
-    ends.push_back(m);
-  }
-  ASSERT_EQ(ends.size(), 3u);
-
-  std::set<std::string> distinct;
-  for (int u = 0; u < 3; ++u) {
-    EXPECT_EQ(ranked[u][1], std::to_string(u + 1));
-    EXPECT_EQ(ends[u][1], std::to_string(u));
-    if (u > 0) {
-      EXPECT_GE(std::stoi(ranked[u - 1][2]), std::stoi(ranked[u][2])) << "ranked best first";
-    }
-    // The result lines follow the ranking; each line starts with the
-    // ranked move and is at most depth + 1 moves long.
-    EXPECT_EQ(ends[u][2], ranked[u][2]);
-    const auto moves = moves_of(ends[u][3]);
-    ASSERT_FALSE(moves.empty());
-    EXPECT_LE(moves.size(), 5u);
-    EXPECT_EQ(moves[0], ranked[u][3].str());
-    EXPECT_EQ(std::set<std::string>(moves.begin(), moves.end()).size(), moves.size()) << ends[u][0];
-    distinct.insert(moves[0]);
-  }
-  EXPECT_EQ(distinct.size(), 3u);
-  EXPECT_EQ(record().move_count, 0);
-}
-
-TEST_F(Analysis, NbestZeroActsAsOne) {
-  send("START 15\nINFO max_depth 4\nPLAY 7,7\n");
-  for (const char* command : {"ovnbest 0\n", "ovnbest -4\n", "ovnbest 1\n"}) {
-    const auto lines = analyse(command);
-    int ranked_lines = 0, result_lines = 0, numbered_zero = 0;
-    bool after_result = false;
-    for (const auto& l : lines) {
-      std::smatch m;
-      if (std::regex_match(l, m, NBEST_END)) {
-        after_result = true;
-        ++result_lines;
-      } else if (after_result && std::regex_match(l, m, NBEST_LINE)) {
-        EXPECT_EQ(m[1], "0") << command;
-        ++numbered_zero;
-      } else if (std::regex_match(l, m, RANKED)) {
-        EXPECT_EQ(m[1], "1") << command;
-        ++ranked_lines;
-      }
-    }
-    EXPECT_EQ(ranked_lines, 1) << command;  // one ranked line after the depth-5 progress line
-    EXPECT_EQ(result_lines, 1) << command;
-    EXPECT_EQ(numbered_zero, 1) << command;
-  }
-}
-
-TEST_F(Analysis, NbestNeverListsMoreThanItsCandidates) {
-  send("START 15\nINFO max_depth 2\nPLAY 7,7\n");
-  leave_free({{6, 6}, {8, 9}, {7, 10}});
-  const auto lines = analyse("ovnbest 50\n");
+// ovnbest with max_depth 4 and n answers: progress lines for depths 2 to 5, n ranked
+// lines after the depth-5 one only, the end line, n numbered lines. Returns the first
+// moves of those.
+std::set<std::string> check_nbest(const std::vector<std::string>& lines, size_t n) {
+  std::string shape;  // P progress, E end, L a ranked or numbered line
+  std::vector<std::smatch> m(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i)
+    shape += std::regex_match(lines[i], m[i], PROGRESS)     ? 'P'
+             : std::regex_match(lines[i], m[i], NBEST_END)  ? 'E'
+             : std::regex_match(lines[i], m[i], NBEST_LINE) ? 'L'
+                                                            : '?';
+  EXPECT_EQ(shape, "PPPP" + std::string(n, 'L') + "E" + std::string(n, 'L'));
+  if (shape != "PPPP" + std::string(n, 'L') + "E" + std::string(n, 'L')) return {};
+  for (int d = 0; d < 4; ++d) EXPECT_EQ(m[d][1], std::to_string(d + 2));
+  const std::smatch& end = m[4 + n];
+  EXPECT_EQ(end[1], "5");
+  EXPECT_EQ(end[3].str() + end[4].str(), m[3][3].str() + m[3][4].str());  // entry 0 is the answer
   std::set<std::string> firsts;
-  bool after_result = false;
-  for (const auto& l : lines) {
-    std::smatch m;
-    if (std::regex_match(l, NBEST_END)) after_result = true;
-    else if (after_result && std::regex_match(l, m, NBEST_LINE)) firsts.insert(moves_of(m[3])[0]);
+  for (size_t u = 0; u < n; ++u) {
+    // Ranked from 1 best first, then numbered from 0 in the same order, each line led by
+    // its ranked move, at most depth + 1 moves long, no move twice.
+    const std::smatch &ranked = m[4 + u], &line = m[5 + n + u];
+    EXPECT_EQ(ranked[1].str() + " " + line[1].str(), std::to_string(u + 1) + " " + std::to_string(u));
+    EXPECT_TRUE(u == 0 || std::stoi(m[3 + u][2]) >= std::stoi(ranked[2]));
+    EXPECT_EQ(line[2], ranked[2]);
+    const std::string moves = line[3];
+    std::set<std::string> distinct;
+    for (std::sregex_iterator it(moves.begin(), moves.end(), MOVE_IN_LINE), e; it != e; ++it)
+      distinct.insert(it->str());
+    EXPECT_EQ(moves.rfind(ranked[3].str(), 0), 0u) << moves;
+    EXPECT_EQ(distinct.size(), size_t(std::count(moves.begin(), moves.end(), '['))) << moves;
+    EXPECT_LE(distinct.size(), 5u) << moves;
+    firsts.insert(ranked[3]);
   }
-  EXPECT_EQ(firsts, (std::set<std::string>{"9,G", "7,J", "8,K"}));
+  EXPECT_EQ(firsts.size(), n);
+  return firsts;
 }
 
-// ---------------------------------------------------------------------------
-// Balance modes
-// ---------------------------------------------------------------------------
+TEST_F(Analysis, NbestRanksAtMostNCandidates) {
+  send("START 15\nINFO max_depth 4\n");
+  check_nbest(analyse("ovnbest 3\n"), 3);  // every cell of the empty board a candidate
+  send("PLAY 7,7\n");
+  for (const char* command : {"ovnbest 0\n", "ovnbest -4\n", "ovnbest 1\n"}) check_nbest(analyse(command), 1);
+  leave_free({{6, 6}, {8, 9}, {7, 10}, {10, 8}});  // 10,8: in the 7 by 7 square, not in the N-best shape
+  EXPECT_EQ(check_nbest(analyse("ovnbest 50\n"), 3), (std::set<std::string>{"[9,G]", "[7,J]", "[8,K]"}));
+  EXPECT_EQ(record().move_count, 1);
+}
 
 TEST_F(Analysis, BalanceOneShowsTheNegatedClampedTarget) {
   send("START 15\nINFO max_depth 2\nPLAY 7,7\n");
-  const struct {
-    const char* command;
-    const char* shown;
-  } cases[] = {{"ovbalanceone 5000\n", "-2000"}, {"ovbalanceone -7000\n", "+2000"}, {"ovbalanceone 300\n", "-300"},
-               {"ovbalanceone\n", "+0"}};
-  for (const auto& c : cases) {
-    const std::regex progress(std::string(R"(MESSAGE DETAIL DEPTH:(\d+)-(-?\d+) \|VAL\)") + c.shown +
-                              R"(\|:(\d+) TIME:\d+ms NODE:\d+m (\[\d+,[A-O]\]))");
-    const std::regex result(std::string(R"(MESSAGE DETAIL \(BALANCE\) DEPTH:(\d+)-(-?\d+) \|VAL\)") + c.shown +
-                            R"(\|:(\d+) TIME:\d+ms NODE:\d+m (\[\d+,[A-O]\]))");
-    const auto lines = analyse(c.command);
-    ASSERT_EQ(lines.size(), 3u) << c.command;
-    std::smatch p1, p2, r;
-    ASSERT_TRUE(std::regex_match(lines[0], p1, progress)) << lines[0];
-    ASSERT_TRUE(std::regex_match(lines[1], p2, progress)) << lines[1];
-    ASSERT_TRUE(std::regex_match(lines[2], r, result)) << lines[2];
-    EXPECT_EQ(p1[1], "2");
-    EXPECT_EQ(p2[1], "3");
-    EXPECT_EQ(r[1], "3");
-    EXPECT_EQ(r[3], p2[3]);
-    EXPECT_EQ(r[4], p2[4]);
-    EXPECT_LE(std::stoi(r[3]), 10000);
+  const std::pair<const char*, const char*> rows[] = {
+      {"ovbalanceone 5000\n", "-2000"}, {"ovbalanceone -7000\n", "+2000"}, {"ovbalanceone 300\n", "-300"},
+      {"ovbalanceone\n", "+0"}};
+  for (auto [command, shown] : rows) {
+    const std::string tail =
+        std::string(R"(DEPTH:(\d)-(-?\d+) \|VAL\)") + shown + R"(\|:(\d+) TIME:\d+ms NODE:\d+m (\[\d+,[A-O]\]))";
+    const auto lines = analyse(command);
+    ASSERT_EQ(lines.size(), 3u) << command;
+    std::smatch m[3];  // progress at depths 2 and 3, then the end line
+    for (int i = 0; i < 3; ++i)
+      ASSERT_TRUE(std::regex_match(lines[i], m[i], std::regex(i < 2 ? "MESSAGE DETAIL " + tail
+                                                                       : R"(MESSAGE DETAIL \(BALANCE\) )" + tail)))
+          << lines[i];
+    EXPECT_EQ(m[0][1].str() + m[1][1].str() + m[2][1].str(), "233");
+    EXPECT_EQ(m[2][3].str() + m[2][4].str(), m[1][3].str() + m[1][4].str());  // the last progress line's answer
+    EXPECT_LE(std::stoi(m[2][3]), 10000);
   }
 }
 
 TEST_F(Analysis, BalanceTwoCandidatesFollowTheNeighbourhoodRule) {
-  // One stone in the middle; the engine's side moves first, the opponent
-  // replies. A pair needs two of: the cells within 3 of each other, the
-  // first near the stone, the second near the stone, an empty game.
-  send("START 15\nINFO max_depth 1\nPLAY 7,7\n");
-  const std::regex pair_result(R"(MESSAGE DETAIL \(BALANCE\) DEPTH:\d+--?\d+ \|VAL-100\|:\d+ TIME:\d+ms NODE:\d+m \[(\d+,[A-O])\]\[(\d+,[A-O])\])");
-  const std::string none = "MESSAGE DETAIL (BALANCE) no candidate";
-
-  auto answer = [&]() {
+  // A pair needs two of: the cells within 3 of each other, the first near a stone (in
+  // its 7 by 7 square), the second near a stone, an empty game.
+  const std::regex pair(
+      R"(MESSAGE DETAIL \(BALANCE\) DEPTH:\d+--?\d+ \|VAL-100\|:\d+ TIME:\d+ms NODE:\d+m )"
+      R"(\[(\d+,[A-O])\]\[(\d+,[A-O])\])");
+  const struct { const char* game; std::pair<int, int> a, b; std::set<std::string> want; } rows[] = {
+      {"PLAY 7,7\n", {7, 9}, {7, 12}, {"8,J", "8,M"}},  // near the stone, and within 3 of each other
+      {"PLAY 7,7\n", {7, 4}, {7, 10}, {"8,E", "8,K"}},  // both near the stone, 6 apart
+      {"PLAY 7,7\n", {7, 9}, {13, 1}, {}},              // near the stone only
+      {"PLAY 7,7\n", {7, 12}, {7, 13}, {}},             // within 3 of each other only
+      {"PLAY 7,7\n", {10, 8}, {12, 10}, {"5,I", "3,K"}},  // a corner of the square, within 3
+      {"", {0, 0}, {0, 3}, {"15,A", "15,D"}},           // an empty game, within 3
+      {"", {0, 0}, {0, 4}, {}},                         // an empty game only
+  };
+  for (const auto& r : rows) {
+    send(std::string("ovblockreset\nSTART 15\nINFO max_depth 1\n") + r.game);
+    leave_free({r.a, r.b});
     const auto lines = analyse("ovbalancetwo 100\n");
-    EXPECT_FALSE(lines.empty());
-    return lines.empty() ? std::string() : lines.back();
-  };
-  auto pair_of = [&](const std::string& line) {
+    ASSERT_FALSE(lines.empty());
     std::smatch m;
-    EXPECT_TRUE(std::regex_match(line, m, pair_result)) << line;
-    return std::set<std::string>{m[1].str(), m[2].str()};
-  };
-
-  // Near the stone, and within 3 of a cell outside the square: a pair.
-  leave_free({{7, 9}, {7, 12}});
-  EXPECT_EQ(pair_of(answer()), (std::set<std::string>{"8,J", "8,M"}));
-  // Both near the stone but 6 apart: a pair.
-  leave_free({{7, 4}, {7, 10}});
-  EXPECT_EQ(pair_of(answer()), (std::set<std::string>{"8,E", "8,K"}));
-  // Near the stone, the other far from everything: one condition only.
-  leave_free({{7, 9}, {13, 1}});
-  EXPECT_EQ(answer(), none);
-  // Close to each other, both outside the square: one condition only.
-  leave_free({{7, 12}, {7, 13}});
-  EXPECT_EQ(answer(), none);
-
-  // An empty game counts as one condition.
-  send("START 15\n");
-  leave_free({{0, 0}, {0, 3}});
-  EXPECT_EQ(pair_of(answer()), (std::set<std::string>{"15,A", "15,D"}));
-  leave_free({{0, 0}, {0, 4}});
-  EXPECT_EQ(answer(), none);
+    if (r.want.empty()) {
+      EXPECT_EQ(lines.back(), "MESSAGE DETAIL (BALANCE) no candidate");
+    } else {
+      ASSERT_TRUE(std::regex_match(lines.back(), m, pair)) << lines.back();
+      EXPECT_EQ((std::set<std::string>{m[1], m[2]}), r.want);
+    }
+  }
 }
 
-// ---------------------------------------------------------------------------
-// No candidate, stopping, and the game left alone
-// ---------------------------------------------------------------------------
-
-TEST_F(Analysis, NoCandidateGivesAClearResultLine) {
-  send("START 15\nINFO max_depth 3\nPLAY 7,7\n");
-  leave_free({});
-  EXPECT_EQ(analyse("ovnbest 3\n"), (std::vector<std::string>{"MESSAGE DETAIL (NBEST) no candidate"}));
-  EXPECT_EQ(analyse("ovbalanceone 0\n"), (std::vector<std::string>{"MESSAGE DETAIL (BALANCE) no candidate"}));
-  EXPECT_EQ(analyse("ovbalancetwo 0\n"), (std::vector<std::string>{"MESSAGE DETAIL (BALANCE) no candidate"}));
-  EXPECT_EQ(record().move_count, 1);
-
-  // A full board (4 by 4 holds no five) has no candidate either.
-  engine.block_reset();
-  std::string body = "START 4\novboard\n";
-  for (int x = 0; x < 4; ++x)
-    for (int y = 0; y < 4; ++y) body += format("%d,%d,1\n", x, y);
-  send(body + "DONE\n");
-  EXPECT_EQ(analyse("ovnbest 2\n"), (std::vector<std::string>{"MESSAGE DETAIL (NBEST) no candidate"}));
-  EXPECT_EQ(analyse("ovbalancetwo 0\n"), (std::vector<std::string>{"MESSAGE DETAIL (BALANCE) no candidate"}));
-}
-
-TEST_F(Analysis, NoModeChangesTheGameAndTheNextTurnPlaysNormally) {
-  // The second player's closed four on row 7: the first player must block
-  // at 7,7. After the analyses the built position is the same, so BEGIN
-  // blocks at once without a search.
-  send("START 15\novboard\n7,2,1\n7,3,2\n0,0,1\n7,4,2\n0,14,1\n7,5,2\n14,0,1\n7,6,2\nDONE\nINFO max_depth 2\n");
+TEST_F(Analysis, NoModeChangesTheGameAndEachEndsWithItsEndLine) {
+  // The second player's closed four on row 7: after the analyses the built position is
+  // the same, so BEGIN blocks it at 7,7 at once.
+  send("START 15\novboard\n7,2,1\n7,3,2\n0,0,1\n7,4,2\n0,14,1\n7,5,2\n14,0,1\n7,6,2\nDONE\n");
   engine.apply_rule();
-  const Snapshot before = snapshot();
-  for (const char* command : {"ovnbest 2\n", "ovbalanceone 0\n", "ovbalancetwo 0\n"}) {
-    const auto lines = analyse(command);
-    ASSERT_FALSE(lines.empty()) << command;
-    EXPECT_EQ(lines.back().rfind("MESSAGE", 0), 0u) << command;
-    for (const auto& l : lines) EXPECT_FALSE(is_move_line(l)) << command << l;
-    EXPECT_TRUE(snapshot() == before) << command;
-    EXPECT_TRUE(engine.position->is_consistent()) << command;
-    EXPECT_EQ(engine.think_mode.load(), THINK_NORMAL);
-    EXPECT_EQ(engine.search->last_value, 0);
+  const auto before = game();
+  const std::pair<const char*, std::string> modes[] = {{"ovnbest 2\n", "MESSAGE DETAIL (NBEST) "},
+                                                     {"ovbalanceone 0\n", "MESSAGE DETAIL (BALANCE) "},
+                                                     {"ovbalancetwo 0\n", "MESSAGE DETAIL (BALANCE) "}};
+  for (int max_depth : {2, 40}) {  // 40: run until stopped
+    send("INFO max_depth " + std::to_string(max_depth) + "\n");
+    for (const auto& [command, end] : modes) {
+      engine.search->last_value = 77;  // every mode ends with 0
+      const auto start = std::chrono::steady_clock::now();
+      if (max_depth == 40) {
+        run_script(engine, command);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(engine.thinking()) << command << "ended before the stop";
+      }
+      const auto lines = analyse(max_depth == 40 ? "ovstop\n" : command);
+      EXPECT_TRUE(max_depth != 40 || std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) << command;
+      int ends = 0;
+      for (const auto& l : lines) {
+        ends += l.rfind(end + "DEPTH:", 0) == 0;
+        EXPECT_FALSE(is_move_line(l)) << command << l;
+      }
+      EXPECT_EQ(ends, 1) << command << max_depth;
+      EXPECT_FALSE(engine.thinking());
+      EXPECT_TRUE(game() == before) << command;
+      EXPECT_TRUE(engine.position->is_consistent()) << command;
+      EXPECT_EQ(engine.think_mode.load(), THINK_NORMAL);
+      EXPECT_EQ(engine.search->last_value, 0);
+    }
   }
   const auto lines = send("BEGIN\n");
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(MESSAGE 0\.0 \| -?\d+ \| -?\d+ \| 0ms \| 0\.0 \| 0 \| 4 \| .*)")))
-      << lines[0];
+  const std::regex no_search(R"(MESSAGE 0\.0 \| -?\d+ \| -?\d+ \| 0ms \| 0\.0 \| 0 \| 4 \| .*)");
+  EXPECT_TRUE(std::regex_match(lines[0], no_search)) << lines[0];
   EXPECT_EQ(lines[2], "7,7");
   EXPECT_EQ(record().move_count, 9);
-}
 
-TEST_F(Analysis, OvstopEndsAnAnalysisWithItsResultLines) {
-  send("START 15\nINFO max_depth 40\nPLAY 7,7\nPLAY 8,8\n");
-  engine.apply_rule();
-  const Snapshot before = snapshot();
-  const struct {
-    const char* command;
-    const char* result;
-  } cases[] = {{"ovnbest 2\n", "MESSAGE DETAIL (NBEST) DEPTH:"},
-               {"ovbalanceone 0\n", "MESSAGE DETAIL (BALANCE) DEPTH:"},
-               {"ovbalancetwo 0\n", "MESSAGE DETAIL (BALANCE) DEPTH:"}};
-  for (const auto& c : cases) {
-    run_script(engine, c.command);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const auto lines = analyse("ovstop\n");
-    ASSERT_FALSE(lines.empty()) << c.command;
-    int results = 0;
-    for (const auto& l : lines) results += l.rfind(c.result, 0) == 0;
-    EXPECT_EQ(results, 1) << c.command;
-    EXPECT_FALSE(engine.thinking());
-    EXPECT_TRUE(snapshot() == before) << c.command;
+  // No candidate (every cell blocked, or a full 4 by 4 board, which holds no five): a clear end line.
+  leave_free({});
+  std::string full = "ovblockreset\nSTART 4\novboard\n";
+  for (int x = 0; x < 16; ++x) full += format("%d,%d,1\n", x / 4, x % 4);
+  for (const std::string& setup : {std::string(), full + "DONE\n"}) {
+    send(setup);
+    for (const auto& [command, end] : modes)
+      EXPECT_EQ(analyse(command), (std::vector<std::string>{end + "no candidate"}));
   }
 }
 
