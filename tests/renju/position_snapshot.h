@@ -1,4 +1,4 @@
-// Helpers for the forbidden-point and evaluation tests: a byte copy of every
+// Helpers for the evaluation and threat tests: a byte copy of every
 // field a balanced sequence of trial stones must give back, random busy
 // Renju positions, and a settling pass that retires the known artefact of
 // trial stones: codes still at their empty-board value of 1 drop to the
@@ -79,12 +79,6 @@ struct PatternRecordSnapshot {
     return "";
   }
 };
-
-inline std::unique_ptr<Position> renju_position(int size = 15) {
-  auto pos = std::make_unique<Position>();
-  pos->configure(size, size, RENJU);
-  return pos;
-}
 
 // True when a stone of v at (x, y) would complete five (or, for BLACK under
 // Renju, when the point is an overline too: we keep games going).
