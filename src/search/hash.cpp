@@ -92,8 +92,9 @@ inline int64_t floor_power_of_two(int64_t n) {
 // Large arrays are mapped straight from the system: their pages arrive
 // zero-filled on first touch, so a fresh table costs nothing until the
 // search writes to it, and clearing one hands its pages back instead of
-// writing every byte (a first think with the default 192 MiB of tables
-// would otherwise spend a good part of a short budget on memset).
+// writing every byte. A short first think of a game then no longer spends
+// its budget writing 192 MiB of zeros; the search pays only for the pages
+// it touches. Small arrays keep calloc and memset.
 constexpr size_t MAPPED_BYTES = size_t{1} << 21;
 
 void* zeroed_alloc(size_t bytes) {
