@@ -29,10 +29,10 @@ bool makes_five(const Position& pos, int x, int y, int v) {
 
 // Stones alternate inside the central 9 by 9 square; nobody completes five
 // and, under Renju, BLACK never plays a forbidden point.
-std::unique_ptr<Position> busy_position(int rule, int stones, unsigned seed) {
+std::unique_ptr<Position> busy_position(int rule, int stones, unsigned salt) {
   auto pos = std::make_unique<Position>();
   pos->configure(15, 15, rule);
-  std::mt19937 rng(seed);
+  std::mt19937 rng(salt);
   for (int placed = 0, tries = 0; placed < stones && tries < 10000; ++tries) {
     const int x = 3 + static_cast<int>(rng() % 9), y = 3 + static_cast<int>(rng() % 9);
     const int v = placed % 2 == 0 ? BLACK : WHITE;

@@ -6,8 +6,8 @@ play a Renju forbidden point (asked of a third engine process with
 ovshowforbid), each game must end in a five or a full board, and no reply
 may take longer than timeout_turn plus a small margin.
 
-Usage: selfplay.py ENGINE [--turn MS] [--margin MS] [--games SPEC ...]
-A game SPEC is RULE:SIZE, e.g. 0:15 2:15 1:20.
+Usage: selfplay.py ENGINE [--turn MS] [--margin MS] [--games GAME ...]
+A GAME is RULE:SIZE, e.g. 0:15 2:15 1:20.
 """
 import argparse
 import os
@@ -145,8 +145,8 @@ def main():
     ap.add_argument("--games", nargs="*", default=["0:15", "1:15", "2:15", "0:20"])
     args = ap.parse_args()
     passed = failed = 0
-    for spec in args.games:
-        rule, size = (int(v) for v in spec.split(":"))
+    for game in args.games:
+        rule, size = (int(v) for v in game.split(":"))
         t0 = time.monotonic()
         error, worst = play_game(args.engine, rule, size, args.turn, args.margin, args.hash, args.time_left)
         took = time.monotonic() - t0
