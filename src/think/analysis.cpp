@@ -107,6 +107,26 @@ struct Analysis {
   bool open_cell(int x, int y) const { return pos.cells[x][y] == EMPTY && !record.blocked(x, y); }
   bool near_stones(int x, int y) const { return store.mask[x][y] != 0 || record.move_count == 0; }
 
+  // The one-move candidates (free cells near the stones, or every free
+  // cell on an empty board), each keyed by key_of(static value after the
+  // move, for the side to move). Returns their number.
+  template <typename KeyOf>
+  int collect_candidates(MoveEntry* list, KeyOf key_of) {
+    int n = 0;
+    for (int x = 0; x < record.board_height; ++x) {
+      for (int y = 0; y < record.board_width; ++y) {
+        if (!open_cell(x, y) || !near_stones(x, y)) continue;
+        pos.make_move(x, y, side);
+        list[n].key = key_of(-s.evaluate(0, opp));
+        pos.undo_move(x, y, side);
+        list[n].x = static_cast<int16_t>(x);
+        list[n].y = static_cast<int16_t>(y);
+        ++n;
+      }
+    }
+    return n;
+  }
+
   // Before the iteration of depth d (last_depth already holds d).
   bool may_continue(int d) const {
     const int32_t max_node = Settings::get(settings.max_node);
@@ -204,18 +224,7 @@ void nbest_think(Engine& engine) {
   const int wanted = std::max(engine.nbest_count, 1);
 
   a.build_mask(true);
-  int n = 0;
-  for (int x = 0; x < a.record.board_height; ++x) {
-    for (int y = 0; y < a.record.board_width; ++y) {
-      if (!a.open_cell(x, y) || !a.near_stones(x, y)) continue;
-      pos.make_move(x, y, side);
-      list[n].key = -s.evaluate(0, opp);
-      pos.undo_move(x, y, side);
-      list[n].x = static_cast<int16_t>(x);
-      list[n].y = static_cast<int16_t>(y);
-      ++n;
-    }
-  }
+  const int n = a.collect_candidates(list, [](int32_t g) { return g; });
   if (n == 0) {
     a.finish_empty("NBEST");
     return;
@@ -309,18 +318,7 @@ void balance_one_think(Engine& engine) {
   const int32_t k = std::clamp<int32_t>(engine.balance_offset, -2000, 2000);
 
   a.build_mask(false);
-  int n = 0;
-  for (int x = 0; x < a.record.board_height; ++x) {
-    for (int y = 0; y < a.record.board_width; ++y) {
-      if (!a.open_cell(x, y) || !a.near_stones(x, y)) continue;
-      pos.make_move(x, y, side);
-      list[n].key = std::abs(-s.evaluate(0, opp) - k);
-      pos.undo_move(x, y, side);
-      list[n].x = static_cast<int16_t>(x);
-      list[n].y = static_cast<int16_t>(y);
-      ++n;
-    }
-  }
+  int n = a.collect_candidates(list, [k](int32_t g) { return std::abs(g - k); });
   if (n == 0) {
     a.finish_empty("BALANCE");
     return;
