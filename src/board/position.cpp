@@ -93,7 +93,9 @@ void Position::clear_position() {
     mark(diag_lines[j], n - std::abs(n - j));
   }
 
-  // Initial records of an empty square.
+  // Initial records: every cell of the square takes what the pattern table
+  // says of its empty window (code 0, the free space up to the edges), so
+  // the empty board's records are the ones any later refresh would write.
   std::memset(dir_patterns, 0, sizeof dir_patterns);
   std::memset(cell_records, 0, sizeof cell_records);
   std::memset(side_total, 0, sizeof side_total);
@@ -104,42 +106,13 @@ void Position::clear_position() {
   std::memset(three_cells, 0, sizeof three_cells);
   std::memset(strong_cells, 0, sizeof strong_cells);
   std::memset(code_keys, 0, sizeof code_keys);
+  stone_count = 0;
   for (int x = 0; x < n; ++x)
-    for (int y = 0; y < n; ++y) {
-      CellRecord& r = cell_records[x][y];
-      int codes[4];
-      int16_t score = 0, weight = 0;
+    for (int y = 0; y < n; ++y)
       for (int d = 0; d < 4; ++d) {
-        int space = 0;
-        for (int i = 1; i <= 4; ++i) {
-          const int ax = x - i * dir_dx[d], ay = y - i * dir_dy[d];
-          if (ax >= 0 && ay >= 0 && ax < n && ay < n) ++space;
-          const int bx = x + i * dir_dx[d], by = y + i * dir_dy[d];
-          if (bx >= 0 && by >= 0 && bx < n && by < n) ++space;
-        }
-        bool inner;
-        if (d == 0)
-          inner = y > 0 && y < n - 1;
-        else if (d == 1)
-          inner = x > 0 && x < n - 1;
-        else
-          inner = x > 0 && x < n - 1 && y > 0 && y < n - 1 && space >= 5;
-        codes[d] = inner ? 1 : 0;
-        DirPattern& p = dir_patterns[d][x][y];
-        p.code[0] = p.code[1] = static_cast<int16_t>(codes[d]);
-        p.space[0] = p.space[1] = static_cast<int16_t>(space);
-        score = static_cast<int16_t>(score + codes[d]);
-        weight = static_cast<int16_t>(weight + space);
+        const PatternEntry& e = tables->pattern_table[line_window(line_word(d, x, y), line_position(d, x, y))];
+        for (int s = 0; s < 2; ++s) change_code<true>(x, y, s, d, e.code[s], e.space[s]);
       }
-      for (int s = 0; s < 2; ++s) {
-        code_keys[x][y][s] = static_cast<uint16_t>(codes[0] << 12 | codes[1] << 8 | codes[2] << 4 | codes[3]);
-        r.score[s] = score;
-        r.weight[s] = weight;
-        r.combined[s] = static_cast<int16_t>(tables->combo_table[s][codes[0]][codes[1]][codes[2]][codes[3]] + score);
-        r.contribution[s] = static_cast<int16_t>((weight * r.combined[s]) / 32);
-        side_total[s] += r.contribution[s];
-      }
-    }
 
   zobrist_key = 0;
 
@@ -300,8 +273,7 @@ void Position::refresh_line(int d, int x, int y) {
     const PatternEntry& e = table[line_window(word, p0 + i)];
     DirPattern& r = dir_patterns[d][cx][cy];
     for (int s = 0; s < 2; ++s) {
-      // The space is refreshed only together with a code change.
-      if (e.code[s] != r.code[s]) change_code<Full>(cx, cy, s, d, e.code[s], e.space[s]);
+      if (e.code[s] != r.code[s] || e.space[s] != r.space[s]) change_code<Full>(cx, cy, s, d, e.code[s], e.space[s]);
       if ((r.code[s] == PAT_OPEN_FOUR || r.code[s] == PAT_FIVE) && (s == 0 ? fix_black : fix_white))
         exact_five_fix<Full>(cx, cy, d, s + 1);
     }
@@ -312,6 +284,7 @@ template <bool Full>
 void Position::place(int x, int y, int v) {
   const uint64_t bits = static_cast<uint64_t>(v);
   cells[x][y] = v;
+  ++stone_count;
   y_lines[x] |= bits << (2 * y + 8);
   refresh_line<Full>(0, x, y);
   x_lines[y] |= bits << (2 * x + 8);
@@ -326,6 +299,7 @@ void Position::place(int x, int y, int v) {
 template <bool Full>
 void Position::remove(int x, int y, int v) {
   cells[x][y] = EMPTY;
+  --stone_count;
   y_lines[x] &= ~(uint64_t{3} << (2 * y + 8));
   refresh_line<Full>(0, x, y);
   x_lines[y] &= ~(uint64_t{3} << (2 * x + 8));

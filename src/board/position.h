@@ -55,6 +55,7 @@ class Position {
   int32_t diag_pos[MAX_SIZE][MAX_SIZE];
 
   uint64_t zobrist_key = 0;
+  int stone_count = 0;  // occupied cells of the square, blocked ones included
   uint64_t zobrist_keys[MAX_SIZE][MAX_SIZE][3];
   uint32_t rand_state = 1;  // the key generator; continues across rebuilds
 
@@ -89,6 +90,8 @@ class Position {
   void make_move_light(int x, int y, int v);
   void undo_move_light(int x, int y, int v);
 
+  // No empty cell left anywhere: the game can only be a draw.
+  bool full() const { return stone_count >= board_size * board_size; }
   bool on_board(int x, int y) const { return x >= 0 && y >= 0 && x < board_height && y < board_width; }
   int cell(int x, int y) const { return cells[x][y]; }
   int code(int d, int x, int y, int side) const { return dir_patterns[d][x][y].code[side - 1]; }

@@ -24,14 +24,10 @@ inline bool entry_before(const MoveEntry& a, const MoveEntry& b) {
   return a.y < b.y;
 }
 
-// Distance value of a node p plies below the entry: g = 576 - p. The
-// children of a node are probed with the base 577 instead. A child stores
-// its result with its own g, 575 - p, so a win or loss read back through
-// such a probe counts two plies nearer than a search of the child gives;
-// it stays in the win (loss) range and keeps its sign, so only the
-// distance term of wins found through cached children is affected.
-constexpr int DISTANCE_BASE = MAX_CELLS;            // 576
-constexpr int CHILD_DISTANCE_BASE = MAX_CELLS + 1;  // 577
+// Distance value of a node p plies below the entry: g = 576 - p. A child
+// is probed with the g it stores under, so a cached win reads exactly as
+// far away as a search of the child would find it.
+constexpr int DISTANCE_BASE = MAX_CELLS;  // 576
 
 // Attacker filters: a four is kept when it builds or destroys something.
 constexpr int OWN_SCORE_KEEP = 262;
@@ -86,7 +82,7 @@ int32_t Search::threat_search(int depth, int side, int defender_node, int ply) {
   if (slot < 0 || slot >= PLY_SLOTS) return 0;
   MoveEntry* list = move_lists[slot];
   const bool renju_black = pos.rule == RENJU && side == BLACK;
-  const int child_g = CHILD_DISTANCE_BASE - ply;
+  const int child_g = DISTANCE_BASE - (ply + 1);
 
   if (defender_node) {
     // Step 5a-b: the blocks, minus those forbidden to a BLACK defender.

@@ -187,7 +187,7 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
                 top.x[2], top.y[2]);
   branch_total += node.listed_total;
   if (node.listed_total > 0) return value;
-  if (record.move_count + slot >= pos.board_width * pos.board_height) return 0;
+  if (pos.full()) return 0;
   return std::max(node.alpha, -9999998 - depth);
 }
 

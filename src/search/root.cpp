@@ -182,7 +182,7 @@ int32_t Search::root_search(int side) {
                 top.y[2]);
   branch_total += node.listed_total;
   if (node.listed_total == 0)
-    return record.move_count >= pos.board_width * pos.board_height ? 0 : -9999998 - last_depth;
+    return pos.full() ? 0 : -9999998 - last_depth;
   return clamp_result(node.best);
 }
 

@@ -1,8 +1,6 @@
 // Helpers for the evaluation and threat tests: a byte copy of every
-// field a balanced sequence of trial stones must give back, random busy
-// Renju positions, and a settling pass that retires the known artefact of
-// trial stones: codes still at their empty-board value of 1 drop to the
-// table's 0 the first time a trial stone passes nearby.
+// field a balanced sequence of trial stones must give back, and random busy
+// positions.
 #pragma once
 
 #include <cstring>
@@ -43,22 +41,6 @@ struct PatternRecordSnapshot {
       std::memcpy(&sets[3][s], &p.three_cells[s], sizeof(CellSet));
       std::memcpy(&sets[4][s], &p.strong_cells[s], sizeof(CellSet));
     }
-  }
-
-  // A copy with every field that follows the free spaces zeroed: the
-  // spaces themselves, cell weights, contributions and both totals. Trial
-  // stones must give back everything else exactly; a space, though, is only
-  // rewritten together with a code change, so after nested trial stones it
-  // may keep the value of an intermediate position.
-  PatternRecordSnapshot without_spaces() const {
-    PatternRecordSnapshot c = *this;
-    for (auto& plane : c.dir_patterns)
-      for (auto& row : plane)
-        for (DirPattern& p : row) p.space[0] = p.space[1] = 0;
-    for (auto& row : c.cell_records)
-      for (CellRecord& r : row) r.weight[0] = r.weight[1] = r.contribution[0] = r.contribution[1] = 0;
-    c.side_total[0] = c.side_total[1] = c.room_total[0] = c.room_total[1] = 0;
-    return c;
   }
 
   // Empty when equal, else the name of the first field that differs.
@@ -115,18 +97,6 @@ inline int forbidden_pass(Position& pos) {
     for (int y = 0; y < pos.board_width; ++y)
       if (pos.cells[x][y] == EMPTY) n += is_forbidden(pos, x, y);
   return n;
-}
-
-// Repeat full passes until one leaves every code as it found it (the empty
-// board's initial codes of 1 are gone by then). Returns the number of passes
-// that still changed a code (at most `limit`).
-inline int settle(Position& pos, int limit = 6) {
-  for (int i = 0; i < limit; ++i) {
-    const PatternRecordSnapshot before = PatternRecordSnapshot(pos).without_spaces();
-    forbidden_pass(pos);
-    if (PatternRecordSnapshot(pos).without_spaces().diff(before).empty()) return i;
-  }
-  return limit;
 }
 
 }  // namespace orvel::testing

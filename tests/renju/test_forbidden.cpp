@@ -46,6 +46,7 @@ Cells all_forbidden(Position& pos, bool each_call, bool reverse = false) {
     EXPECT_TRUE(FullSnapshot(pos) == before) << "is_forbidden(" << x << "," << y << ") changed the position";
   }
   EXPECT_TRUE(FullSnapshot(pos) == start) << "a pass of is_forbidden changed the position";
+  EXPECT_EQ(testing::differs_from_fresh_build(pos), "");
   if (reverse) std::reverse(found.begin(), found.end());
   return found;
 }

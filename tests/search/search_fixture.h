@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../board/board_test_util.h"
 #include "board/position.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
@@ -84,12 +85,10 @@ struct SearchFixture {
 };
 
 // Everything a search must leave as it found it: cells, line words, key,
-// the four code sets, and the codes, where a code that was still the empty
-// board's initial 1 may come back as the 0 a fresh look-up gives. (Totals
-// follow the codes, so they are checked by is_consistent instead.)
+// the code sets and every direction record. (Totals follow the records, so
+// they are checked by is_consistent instead.)
 struct FullSnapshot {
   std::vector<char> bytes;
-  std::vector<int16_t> codes;
   explicit FullSnapshot(const Position& p) {
     auto add = [&](const void* a, size_t n) {
       const char* c = static_cast<const char*>(a);
@@ -105,18 +104,9 @@ struct FullSnapshot {
     add(p.open_four_cells, sizeof p.open_four_cells);
     add(p.four_cells, sizeof p.four_cells);
     add(p.three_cells, sizeof p.three_cells);
-    for (int d = 0; d < 4; ++d)
-      for (int x = 0; x < MAX_SIZE; ++x)
-        for (int y = 0; y < MAX_SIZE; ++y)
-          for (int s = 0; s < 2; ++s) codes.push_back(p.dir_patterns[d][x][y].code[s]);
+    add(p.dir_patterns, sizeof p.dir_patterns);
   }
-  // *this is the later snapshot, o the earlier one.
-  bool operator==(const FullSnapshot& o) const {
-    if (bytes != o.bytes) return false;
-    for (size_t i = 0; i < codes.size(); ++i)
-      if (codes[i] != o.codes[i] && !(o.codes[i] == 1 && codes[i] == 0)) return false;
-    return true;
-  }
+  bool operator==(const FullSnapshot& o) const { return bytes == o.bytes; }
 };
 
 }  // namespace orvel::testing

@@ -2,6 +2,9 @@
 // known answers, and the invariants every search keeps.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "../renju/position_snapshot.h"
 #include "renju/forbidden.h"
 #include "search_fixture.h"
 
@@ -29,6 +32,45 @@ TEST(AlphaBeta, FindsADoubleOpenThreeThatNoChainOfFoursFinds) {
   EXPECT_TRUE(is_win(v)) << v;
   EXPECT_TRUE(FullSnapshot(*f.pos) == before);
   EXPECT_TRUE(f.pos->is_consistent());
+}
+
+// Whatever ran on a position before (forbidden tests, chains of fours with
+// light trial stones, full searches), its records are those of a fresh build
+// of the same stones, so an evaluation never depends on the searches before it.
+TEST(AlphaBeta, SearchesLeaveTheRecordsOfAFreshBuild) {
+  std::mt19937 rng(4242);
+  for (int rule : {FREESTYLE, STANDARD, RENJU})
+    for (int game = 0; game < 3; ++game) {
+      SearchFixture f(rule);
+      const int stones = testing::fill_random(*f.pos, rng, 14 + 4 * game, 9);
+      f.record->move_count = stones;
+      f.hash.move_count = stones;
+      const int side = stones % 2 == 0 ? BLACK : WHITE;
+      testing::forbidden_pass(*f.pos);
+      f.search->last_depth = 10;
+      f.search->threat_search(10, side, 0, 0);
+      f.search->threat_search(10, opponent(side), 0, 0);
+      f.deepen(side, 4);
+      EXPECT_EQ(testing::differs_from_fresh_build(*f.pos), "") << "rule " << rule << " game " << game;
+      std::string why;
+      EXPECT_TRUE(f.pos->is_consistent(&why)) << why;
+    }
+}
+
+// A board filled up by blocked cells is a draw, whoever has the move: the
+// full-board test counts every occupied cell, not only the game's stones.
+TEST(AlphaBeta, ABoardFullOfBlockedCellsIsADraw) {
+  SearchFixture f(FREESTYLE, 6, 6);
+  f.play(0, 0, BLACK);
+  f.play(5, 5, WHITE);
+  for (int x = 0; x < 6; ++x)
+    for (int y = 0; y < 6; ++y)
+      if (f.pos->cells[x][y] == EMPTY && !(x == 2 && y == 3)) f.pos->make_move(x, y, BLOCKED);
+  EXPECT_EQ(f.deepen(BLACK, 2), 0);  // the last cell, then a full board
+  f.pos->make_move(2, 3, BLOCKED);
+  ASSERT_TRUE(f.pos->full());
+  EXPECT_EQ(f.deepen(BLACK, 1), 0);
+  EXPECT_EQ(f.alpha_beta(2, WHITE), 0);
 }
 
 TEST(AlphaBeta, RootPlaysTheWinningMove) {
