@@ -105,6 +105,9 @@ struct Analysis {
 
   // A cell that may be a candidate: empty and not excluded by the front end.
   bool open_cell(int x, int y) const { return pos.cells[x][y] == EMPTY && !record.blocked(x, y); }
+  // An open cell the given side may also play: under Renju BLACK never
+  // gets a forbidden point proposed.
+  bool playable(int x, int y, int who) { return open_cell(x, y) && !s.forbidden_for(x, y, who); }
   bool near_stones(int x, int y) const { return store.mask[x][y] != 0 || record.move_count == 0; }
 
   // The one-move candidates (free cells near the stones, or every free
@@ -115,7 +118,7 @@ struct Analysis {
     int n = 0;
     for (int x = 0; x < record.board_height; ++x) {
       for (int y = 0; y < record.board_width; ++y) {
-        if (!open_cell(x, y) || !near_stones(x, y)) continue;
+        if (!near_stones(x, y) || !playable(x, y, side)) continue;
         pos.make_move(x, y, side);
         list[n].key = key_of(-s.evaluate(0, opp));
         pos.undo_move(x, y, side);
@@ -387,20 +390,21 @@ void balance_two_think(Engine& engine) {
     // scored so far give the answer.
     if (n > 0 && engine.stop_requested.load() > 0) break;
     for (int y1 = 0; y1 < width; ++y1) {
-      if (!a.open_cell(x1, y1)) continue;
+      if (!a.playable(x1, y1, side)) continue;
       const int mark1 = a.store.mask[x1][y1];
+      // The evaluation and the forbidden test never read the strong-cell
+      // sets, so light placements give the same keys for less work. The
+      // reply is judged with the first stone on the board.
+      pos.make_move_light(x1, y1, side);
       for (int x2 = 0; x2 < height; ++x2) {
         for (int y2 = 0; y2 < width; ++y2) {
-          if ((x2 == x1 && y2 == y1) || !a.open_cell(x2, y2)) continue;
+          if (!a.open_cell(x2, y2)) continue;
           const int close = std::abs(x1 - x2) <= 3 && std::abs(y1 - y2) <= 3;
           if (close + mark1 + a.store.mask[x2][y2] + first_game_move < 2) continue;
-          // The evaluation never reads the strong-cell sets, so the light
-          // placements give the same keys for less work.
-          pos.make_move_light(x1, y1, side);
+          if (s.forbidden_for(x2, y2, opp)) continue;
           pos.make_move_light(x2, y2, opp);
           list[n].key = std::abs(s.evaluate(0, side) - k);
           pos.undo_move_light(x2, y2, opp);
-          pos.undo_move_light(x1, y1, side);
           list[n].x1 = static_cast<int16_t>(x1);
           list[n].y1 = static_cast<int16_t>(y1);
           list[n].x2 = static_cast<int16_t>(x2);
@@ -408,6 +412,7 @@ void balance_two_think(Engine& engine) {
           ++n;
         }
       }
+      pos.undo_move_light(x1, y1, side);
     }
   }
   if (n == 0) {

@@ -21,6 +21,10 @@ const std::regex NBEST_END(R"(MESSAGE DETAIL \(NBEST\) DEPTH:(\d+)-(-?\d+) VAL:(
 const std::regex NBEST_LINE(R"(MESSAGE \((\d+)\) VAL:(-?\d+) ((?:\[\d+,[A-X]\])+))");
 const std::regex MOVE_IN_LINE(R"(\[\d+,[A-X]\])");
 
+bool ends_with(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 class Analysis : public EngineFixture {
  protected:
   void SetUp() override {
@@ -150,6 +154,59 @@ TEST_F(Analysis, BalanceTwoCandidatesFollowTheNeighbourhoodRule) {
     } else {
       ASSERT_TRUE(std::regex_match(lines.back(), m, pair)) << lines.back();
       EXPECT_EQ((std::set<std::string>{m[1], m[2]}), r.want);
+    }
+  }
+}
+
+// Under Renju BLACK is never offered a forbidden point: BLACK's two open twos
+// cross at 7,7 (a double three there), and none of the modes names it for
+// BLACK, while WHITE may still be given it.
+TEST_F(Analysis, RenjuForbiddenPointsAreNeverProposedToBlack) {
+  const std::string game =
+      "ovblockreset\nSTART 15\nINFO rule 4\nINFO max_depth 2\novboard\n7,5,1\n0,0,2\n7,6,1\n0,14,2\n5,7,1\n"
+      "14,0,2\n6,7,1\n14,14,2\nDONE\n";
+  send(game);
+  ASSERT_EQ(send("ovshowforbid\n"), (std::vector<std::string>{"FORBID 0707."}));
+  // The ranked moves and every depth's answer (WHITE may still reach 7,7
+  // further down a line).
+  int ranked = 0;
+  for (const auto& l : analyse("ovnbest 5\n")) {
+    std::smatch m;
+    if (std::regex_match(l, m, NBEST_LINE)) {
+      ++ranked;
+      EXPECT_NE(m[3].str().substr(0, 5), "[8,H]") << l;
+    } else {
+      EXPECT_FALSE(ends_with(l, "[8,H]")) << l;
+    }
+  }
+  EXPECT_EQ(ranked, 5);
+  // Only 7,7 and 3,3 left: BLACK must take 3,3, and WHITE may answer at 7,7.
+  leave_free({{7, 7}, {3, 3}});
+  const std::string one = analyse("ovbalanceone 0\n").back();
+  EXPECT_TRUE(ends_with(one, " [12,D]")) << one;
+  const std::string two = analyse("ovbalancetwo 0\n").back();
+  EXPECT_TRUE(ends_with(two, " [12,D][8,H]")) << two;
+  // WHITE to move: WHITE may take 7,7, BLACK's reply may not.
+  send(game + "PLAY 1,1\n");
+  leave_free({{7, 7}, {3, 3}});
+  const std::string white = analyse("ovbalancetwo 0\n").back();
+  EXPECT_TRUE(ends_with(white, " [8,H][12,D]")) << white;
+}
+
+// With exact records an analysis depends on the position and the tables
+// alone: the same request after ovhashclear answers the same lines.
+TEST_F(Analysis, TheSameAnalysisAfterAHashClearAnswersTheSame) {
+  send("START 15\nINFO max_depth 2\novboard\n7,7,1\n7,8,2\n8,8,1\n6,6,2\n8,6,1\nDONE\n");
+  const std::regex time(R"(TIME:\d+ms)");
+  for (const char* command : {"ovbalancetwo 0\n", "ovbalanceone 0\n", "ovnbest 3\n"}) {
+    std::vector<std::string> first;
+    for (int round = 0; round < 3; ++round) {
+      std::vector<std::string> lines = analyse(std::string("ovhashclear\n") + command);
+      for (auto& l : lines) l = std::regex_replace(l, time, "TIME");
+      if (round == 0)
+        first = lines;
+      else
+        EXPECT_EQ(lines, first) << command << " round " << round;
     }
   }
 }
