@@ -97,9 +97,7 @@ int32_t Search::evaluate(int remaining_depth, int side) {
   // Step 2.
   int n = list_threats(pos, list, side);
 
-  // Step 3: BLACK's own forbidden threats count for nothing. Every entry is
-  // tested, duplicates too: a trial stone may rewrite a stale free space,
-  // so the sequence of tests is kept exactly as it is described.
+  // Step 3: BLACK's own forbidden threats count for nothing.
   if (renju && side == BLACK) {
     for (int i = 0; i < n; ++i) {
       const int x = list[i].x;

@@ -161,7 +161,7 @@ void Engine::restart() {
   send_line(out, "OK");
 }
 
-void Engine::record_stone(int x, int y, bool own) {
+bool Engine::record_stone(int x, int y, bool own) {
   const char* refusal = own ? "ERROR my move [%d,%d]" : "ERROR opponents's move [%d,%d]";
   bool free = record.on_board(x, y) && record.move_count < MAX_CELLS;
   if (free && position_current()) {
@@ -174,12 +174,13 @@ void Engine::record_stone(int x, int y, bool own) {
   }
   if (!free) {
     send_line(out, refusal, x, y);
-    return;
+    return false;
   }
   const int side = record.side_to_move();
   if (position_current()) position->make_move(x, y, side);
   record.move_history[record.move_count] = RecordedMove{x, y, side};
   ++record.move_count;
+  return true;
 }
 
 void Engine::place_block_stone(int x, int y) {
@@ -211,7 +212,9 @@ void Engine::block_reset() {
 }
 
 void Engine::block_cell(int x, int y) {
-  if (!record.on_board(x, y)) return;
+  // Any cell of the storage: a mark may arrive before START or for a larger
+  // board set up later, and it holds until ovblockreset.
+  if (x < 0 || y < 0 || x >= MAX_SIZE || y >= MAX_SIZE) return;
   record.blocked_cells[x][y].store(1, std::memory_order_relaxed);
 }
 

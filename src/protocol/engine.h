@@ -61,8 +61,9 @@ class Engine {
   bool board_reset(int width, int height);
   void ensure_board();
   void restart();
-  // Record a stone of the engine (own = true) or of the opponent.
-  void record_stone(int x, int y, bool own);
+  // Record a stone of the engine (own = true) or of the opponent. Returns
+  // false (and writes the refusal) when the cell cannot take it.
+  bool record_stone(int x, int y, bool own);
   void place_block_stone(int x, int y);
   // Returns false when the take-back was refused (the caller writes the error).
   bool takeback(int x, int y);

@@ -120,20 +120,25 @@ TEST_F(Commands, StonesOnStaleAndCurrentBoards) {
       "TURN 7 ,8;TURN 15,0;TURN -1,-1;TURN 7;turn;TURNABOUT;TURN 4294967303,7",
       "ERROR bad coordinates");
   step("PLAY 3,4", "ERROR my move [3,4]|3,4", "=");  // a stale duplicate is refused like an occupied cell
-  step("TURN 3,4", "ERROR opponents's move [3,4]|MESSAGE Rule Gomoku (Freestyle)|MOVE",
-       "15x15/15 r0 b0 [0,0 3,4 5,6 1,2 9,10 14,13 8,8 7,8 MOVE]");  // the refused stone still thinks
+  // A refused opponent's stone starts no think: the engine would move for
+  // the wrong side.
+  step("TURN 3,4", "ERROR opponents's move [3,4]", "=");
+  step("TURN 0,13", "MESSAGE Rule Gomoku (Freestyle)|MOVE",
+       "15x15/15 r0 b0 [0,0 3,4 5,6 1,2 9,10 14,13 8,8 7,8 0,13 MOVE]");
+  step("TURN 3,4", "ERROR opponents's move [3,4]", "=");
   step("PLAY 3,4", "ERROR my move [3,4]|3,4", "=");
-  step("PLAY 0,14", "0,14", "15x15/15 r0 b0 [0,0 3,4 5,6 1,2 9,10 14,13 8,8 7,8 MOVE 0,14]");
+  step("PLAY 0,14", "0,14", "15x15/15 r0 b0 [0,0 3,4 5,6 1,2 9,10 14,13 8,8 7,8 0,13 MOVE 0,14]");
 }
 
 TEST_F(Commands, BoardBodies) {
   step("BOARD\nDONE", "HI|OK|10,10", "20x20/20 r-1 b0 [10,10]");  // a board is set up first
   step("START 15", "HI|OK", "15x15/15 r-1 b0 []");
   step("ovboard\n7,7,3\nDONE", "", "=");  // a stale board drops block stones
-  step("BOARD\n7,7,2\n7,8,1\nDONE", "MESSAGE Rule Gomoku (Freestyle)|MOVE", "15x15/15 r0 b0 [7,7 7,8 MOVE]");
-  step("ovboard\n9,  9,  1\n10,10,2\r\nDONE\r", "", "15x15/15 r0 b0 [7,7 7,8 MOVE 9,9 10,10]");
+  // Equal counts: the engine's stone first, whatever the line order.
+  step("BOARD\n7,7,2\n7,8,1\nDONE", "MESSAGE Rule Gomoku (Freestyle)|MOVE", "15x15/15 r0 b0 [7,8 7,7 MOVE]");
+  step("ovboard\n9,  9,  1\n10,10,2\r\nDONE\r", "", "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10]");
   step("ovboard\n7, 7, 1\nDone", "ERROR my move [7,7]", "=");
-  step("ovboard\n0,0,3\nDONE", "", "15x15/15 r0 b0 [7,7 7,8 MOVE 9,9 10,10]");
+  step("ovboard\n0,0,3\nDONE", "", "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10]");
   EXPECT_EQ(cell(0, 0), BLOCKED);
   step("ovboard\n0,0,3\n7,7,3\nDONE", "ERROR board-block move [0,0]|ERROR board-block move [7,7]", "=");
   step("PLAY 0,0", "ERROR my move [0,0]|0,0", "=");
@@ -146,8 +151,8 @@ TEST_F(Commands, BoardBodies) {
       "ovboard\n7 ,7,1\nDONE;ovboard\nABOUT\nDONE;ovboard\n\nDONE;ovboard\nDONE now\nDONE;ovboard\nDONE \nDONE;"
       "ovboard\n1,1,4294967297\nDONE;ovboard\n4294967297,1,1\nDONE",
       error + "|UNKNOWN command");
-  step("ovboard\n1,8,1\n7,9,0", error, "15x15/15 r0 b0 [7,7 7,8 MOVE 9,9 10,10 1,8]");
-  step("BOARD\n2,2,1\nxyz", error + "|MOVE", "15x15/15 r0 b0 [7,7 7,8 MOVE 9,9 10,10 1,8 2,2 MOVE]");
+  step("ovboard\n1,8,1\n7,9,0", error, "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10 1,8]");
+  step("BOARD\n2,2,1\nxyz", error + "|MOVE", "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10 1,8 2,2 MOVE]");
 }
 
 TEST_F(Commands, TakebackOnlyOfTheLastRecordedStone) {
@@ -170,18 +175,56 @@ TEST_F(Commands, TakebackOnlyOfTheLastRecordedStone) {
 }
 
 TEST_F(Commands, BlockedCells) {
-  step("ovblock\n3,3\nDONE", "", "0x0/15 r-1 b0 []");    // no board yet: nothing is on it
-  step("restart", "HI|OK|HI|OK", "20x20/20 r-1 b0 []");  // a board is set up first
-  step("START 15\nTURN 7,7", "HI|OK|MESSAGE Rule Gomoku (Freestyle)|MOVE", "15x15/15 r0 b0 [7,7 MOVE]");
-  // Only lines of two numbers on the board mark a cell; nothing else is read.
+  // Marks hold for any cell of the storage, before START or beyond the
+  // current board, until ovblockreset.
+  step("ovblock\n3,3\n17,2\nDONE", "", "0x0/15 r-1 b2 []");
+  step("restart", "HI|OK|HI|OK", "20x20/20 r-1 b2 []");  // a board is set up first
+  step("START 15\nTURN 7,7", "HI|OK|MESSAGE Rule Gomoku (Freestyle)|MOVE", "15x15/15 r0 b2 [7,7 MOVE]");
+  // Only lines of two numbers within the storage mark a cell; nothing else is read.
   step(
       "ovblock\n3,3\n3 "
-      ",4\na,b\n15,0\n0,15\n-1,5\n4294967296,5\n5,4294967301\n24,24\n99999999999999,1\n1\n\xff\xfe,\x01\n" +
+      ",4\na,b\n15,0\n0,15\n-1,5\n4294967296,5\n5,4294967301\n24,24\n23,-1\n99999999999999,1\n1\n\xff\xfe,\x01\n" +
           std::string(9000, '6') + ",6\nDONE",
-      "", "15x15/15 r0 b1 [7,7 MOVE]");
+      "", "15x15/15 r0 b4 [7,7 MOVE]");
   EXPECT_TRUE(record().blocked(3, 3));
-  step("OVBLOCK\n14,14\ndone\nSTART 15", "HI|OK", "15x15/15 r-1 b2 []");  // survive START, are not stones
-  step("ovblockreset", "", "15x15/15 r-1 b0 []");
+  EXPECT_TRUE(record().blocked(15, 0) && record().blocked(0, 15) && record().blocked(17, 2));
+  step("OVBLOCK\n14,14\ndone\nSTART 15", "HI|OK", "15x15/15 r-1 b5 []");  // survive START, are not stones
+  step("START 20", "HI|OK", "20x20/20 r-1 b5 []");
+  step("ovblockreset", "", "20x20/20 r-1 b0 []");
+}
+
+// Under the Gomoku rules a body's stones take the colours their who numbers
+// say whenever the counts allow an alternation; under Renju, and when the
+// counts allow none, they follow the line order.
+TEST_F(Commands, BoardBodyColours) {
+  struct Row {
+    const char* rule;
+    const char* body;
+    const char* record;
+    bool by_who;  // every own stone has the colour of the side to move
+  };
+  const Row rows[] = {
+      {"0", "1,1,1\n1,2,1\n2,1,2\n2,2,2", "[1,1 2,1 1,2 2,2]", true},             // a = b: own first
+      {"1", "2,1,2\n2,2,2\n2,3,2\n1,1,1\n1,2,1", "[2,1 1,1 2,2 1,2 2,3]", true},  // b = a + 1: theirs first
+      {"0", "1,1,1\n2,1,2\n1,2,1\n2,2,2", "[1,1 2,1 1,2 2,2]", true},             // already alternating
+      {"0", "1,1,1\n0,0,3\n1,2,1\n2,1,2\n2,2,2", "[1,1 2,1 1,2 2,2]", true},     // a block stone keeps its place
+      {"0", "1,1,1", "[1,1]", false},                                              // no alternation possible
+      {"0", "1,1,1\n1,2,1\n1,3,1\n2,1,2", "[1,1 1,2 1,3 2,1]", false},
+      {"4", "1,1,1\n1,2,1\n2,1,2\n2,2,2", "[1,1 1,2 2,1 2,2]", false},             // Renju: play order
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.body);
+    send(std::string("START 15\nINFO rule ") + r.rule + "\novboard\n" + r.body + "\nDONE\n");
+    EXPECT_TRUE(matches(state(), std::string("15x15/15 r-1 b0 ") + r.record)) << state();
+    bool by_who = true;
+    const int own = record().side_to_move();
+    for (int i = 0; i < record().move_count; ++i) {
+      const RecordedMove& m = record().move_history[i];
+      const bool listed_own = std::string(r.body).find(format("%d,%d,1", m.x, m.y)) != std::string::npos;
+      by_who = by_who && (m.side == own) == listed_own;
+    }
+    EXPECT_EQ(by_who, r.by_who);
+  }
 }
 
 TEST_F(Commands, EveryRuleValueOtherThanZeroAndOneIsRenju) {

@@ -44,7 +44,7 @@ void expect_session(const std::string& input, const std::vector<std::string>& ex
 const std::string HI = R"(MESSAGE Orvel \S+ :-\))", BAD = "ERROR bad coordinates", SIZE = "ERROR size of the board";
 const std::string ABOUT = R"(name="Orvel", author="[^"]*", version="[^"]*", country="[^"]*", www="[^"]*")";
 
-TEST(Session, AGameWithTheMendedFaults) {
+TEST(Session, AGameThroughTheEdgesOfEveryCommand) {
   // clang-format off
   expect_session(
       "ABOUT\nSTART 15\nINFO hash_size 1024\nINFO timeout_turn 200\nBEGIN\n"
@@ -60,6 +60,20 @@ TEST(Session, AGameWithTheMendedFaults) {
        "MESSAGE Rule Renju", R"((?!3,3$|14,19$)(1[0-4]|\d),(1\d|\d))",  // rule 4 is played as Renju
        R"(FORBID (\d{4})*\.)", "UNKNOWN command"},
       "MESSAGE Rule .*");
+  // clang-format on
+}
+
+TEST(Session, BoardsListedInAnyOrderAndRefusedTurns) {
+  // clang-format off
+  expect_session(
+      // The engine's four first, then the opponent's stones: it completes its five.
+      "START 15\nINFO max_depth 3\nBOARD\n7,7,1\n7,8,1\n7,9,1\n7,10,1\n0,0,2\n14,14,2\n0,14,2\n14,0,2\nDONE\n"
+      // One opponent stone more: the engine is WHITE and still completes its five.
+      "START 15\nBOARD\n0,0,2\n14,14,2\n0,14,2\n14,0,2\n2,2,2\n7,7,1\n7,8,1\n7,9,1\n7,10,1\nDONE\n"
+      // A refused TURN writes its error and nothing else; the next TURN plays.
+      "TURN 7,7\nTURN 2,2\nTURN 12,12\nEND\n",
+      {HI, "OK", "7,(6|11)", HI, "OK", "7,(6|11)",
+       R"(ERROR opponents's move \[7,7\])", R"(ERROR opponents's move \[2,2\])", R"(\d+,\d+)"});
   // clang-format on
 }
 

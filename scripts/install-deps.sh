@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing Orvel needs.
+# Runs apt-get directly as root (a fresh container has no sudo) and through
+# sudo otherwise.
+set -euo pipefail
+packages=(g++ cmake make libgtest-dev googletest python3 libbenchmark-dev)
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
