@@ -31,7 +31,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "protocol/engine.h"
 
@@ -129,42 +128,10 @@ void handle_info(Engine& engine, const char* text) {
   }
 }
 
-// One "x,y,who" line of a BOARD or ovboard body.
-struct BodyStone {
-  int32_t x, y, who;
-};
-
-// The order in which a body's stones enter the game record. Under the
-// Gomoku rules a manager may list the stones in any order (many scan the
-// grid row by row), so when the counts allow it the own and the opponent's
-// stones are interleaved, each side's in line order, so that every stone
-// gets the colour its who number says and the engine moves next. Renju
-// bodies come in play order, and counts that allow no alternation keep
-// line order too. Block stones keep their places in the body.
-void order_body(std::vector<BodyStone>& body, int rule) {
-  if (rule == RENJU) return;
-  std::vector<BodyStone> own, theirs;
-  for (const BodyStone& b : body) {
-    if (b.who == 1) own.push_back(b);
-    if (b.who == 2) theirs.push_back(b);
-  }
-  const size_t a = own.size(), n = theirs.size();
-  if (n != a && n != a + 1) return;
-  // With equal counts the engine's stone comes first (it has the first
-  // move's colour), with one more opponent stone the opponent's comes first.
-  const bool own_first = n == a;
-  size_t next_own = 0, next_theirs = 0, turn = 0;
-  for (BodyStone& b : body) {
-    if (b.who == 3) continue;
-    const bool own_turn = (turn++ % 2 == 0) == own_first;
-    b = own_turn ? own[next_own++] : theirs[next_theirs++];
-  }
-}
-
-// Body of BOARD and ovboard: "x,y,who" lines up to DONE. Returns false at
-// end of input (when the reader does not exit by itself).
+// Body of BOARD and ovboard: "x,y,who" lines up to DONE. Each line is
+// judged as it arrives; the stones are recorded when the body ends. Returns
+// false at end of input (when the reader does not exit by itself).
 bool read_board_body(Engine& engine, LineReader& reader) {
-  std::vector<BodyStone> body;
   bool at_end = false;
   for (;;) {
     if (!reader.read_line()) {
@@ -174,15 +141,9 @@ bool read_board_body(Engine& engine, LineReader& reader) {
     int32_t v[3];
     const char* line = reader.buffer();
     if (scan_format(line, "%d,%d,%d", v) < 3 || !engine.record.on_board(v[0], v[1]) || v[2] < 1 || v[2] > 3) break;
-    body.push_back({v[0], v[1], v[2]});
+    engine.body_stone(v[0], v[1], v[2]);
   }
-  order_body(body, effective_rule(Settings::get(engine.settings.rule)));
-  for (const BodyStone& b : body) {
-    if (b.who == 3)
-      engine.place_block_stone(b.x, b.y);
-    else
-      engine.record_stone(b.x, b.y, b.who == 1);
-  }
+  engine.end_body();
   if (at_end) return false;
   if (!is_done_line(reader.buffer())) send_line(engine.out, "ERROR x,y,who or DONE expected after BOARD");
   return true;

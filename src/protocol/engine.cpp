@@ -161,19 +161,19 @@ void Engine::restart() {
   send_line(out, "OK");
 }
 
+bool Engine::stone_fits(int x, int y) const {
+  if (!record.on_board(x, y) || record.move_count + body_count_ >= MAX_CELLS || in_body_[x][y]) return false;
+  if (position_current()) return position->cells[x][y] == EMPTY;
+  // Stale: the record is all we have. A second stone on a recorded cell
+  // would make the rebuild place two stones on one cell.
+  for (int i = 0; i < record.move_count; ++i)
+    if (record.move_history[i].x == x && record.move_history[i].y == y) return false;
+  return true;
+}
+
 bool Engine::record_stone(int x, int y, bool own) {
-  const char* refusal = own ? "ERROR my move [%d,%d]" : "ERROR opponents's move [%d,%d]";
-  bool free = record.on_board(x, y) && record.move_count < MAX_CELLS;
-  if (free && position_current()) {
-    free = position->cells[x][y] == EMPTY;
-  } else if (free) {
-    // Stale: the record is all we have. A second stone on a recorded cell
-    // would make the rebuild place two stones on one cell.
-    for (int i = 0; i < record.move_count && free; ++i)
-      free = !(record.move_history[i].x == x && record.move_history[i].y == y);
-  }
-  if (!free) {
-    send_line(out, refusal, x, y);
+  if (!stone_fits(x, y)) {
+    send_line(out, own ? "ERROR my move [%d,%d]" : "ERROR opponents's move [%d,%d]", x, y);
     return false;
   }
   const int side = record.side_to_move();
@@ -186,11 +186,54 @@ bool Engine::record_stone(int x, int y, bool own) {
 void Engine::place_block_stone(int x, int y) {
   // Block stones live only on the built board; a stale position drops them.
   if (!position_current()) return;
-  if (!record.on_board(x, y) || position->cells[x][y] != EMPTY) {
+  if (!record.on_board(x, y) || position->cells[x][y] != EMPTY || in_body_[x][y]) {
     send_line(out, "ERROR board-block move [%d,%d]", x, y);
     return;
   }
   position->make_move(x, y, BLOCKED);
+}
+
+void Engine::body_stone(int x, int y, int who) {
+  if (who == 3) {
+    place_block_stone(x, y);
+    return;
+  }
+  if (!stone_fits(x, y)) {
+    record_stone(x, y, who == 1);  // writes the refusal
+    return;
+  }
+  body_[body_count_++] = BodyStone{x, y, who};
+  in_body_[x][y] = true;
+}
+
+void Engine::end_body() {
+  // Under the Gomoku rules a manager may list the stones in any order (many
+  // scan the grid row by row). When the counts allow it the own and the
+  // opponent's stones are interleaved, each side's in line order, so every
+  // stone gets the colour its who number says and the engine moves next:
+  // with equal counts the engine's stone comes first, with one opponent
+  // stone more the opponent's. Renju bodies come in play order, and counts
+  // that allow no alternation keep line order too.
+  const int n = body_count_;
+  int own = 0;
+  for (int i = 0; i < n; ++i) {
+    own += body_[i].who == 1;
+    in_body_[body_[i].x][body_[i].y] = false;  // about to be recorded for real
+  }
+  body_count_ = 0;
+  const int theirs = n - own;
+  const bool alternate =
+      effective_rule(settings.get(settings.rule)) != RENJU && (theirs == own || theirs == own + 1);
+  int next[2] = {0, 0};  // line index of the next own (0) and opponent (1) stone
+  for (int i = 0; i < n; ++i) {
+    int pick = i;
+    if (alternate) {
+      const int kind = (i % 2 == 0) == (theirs == own) ? 0 : 1;
+      while (body_[next[kind]].who != kind + 1) ++next[kind];
+      pick = next[kind]++;
+    }
+    record_stone(body_[pick].x, body_[pick].y, body_[pick].who == 1);
+  }
 }
 
 bool Engine::takeback(int x, int y) {

@@ -65,6 +65,11 @@ class Engine {
   // false (and writes the refusal) when the cell cannot take it.
   bool record_stone(int x, int y, bool own);
   void place_block_stone(int x, int y);
+  // A BOARD or ovboard body: every line goes to body_stone, which refuses
+  // (or places a block stone) at once and keeps the accepted stones; then
+  // end_body records them, in the order that gives each its colour.
+  void body_stone(int x, int y, int who);
+  void end_body();
   // Returns false when the take-back was refused (the caller writes the error).
   bool takeback(int x, int y);
   void block_reset();
@@ -84,6 +89,17 @@ class Engine {
  private:
   void worker_loop();
   void run_think();
+  // True when a stone may go on (x, y): on the board, room in the record,
+  // and the cell free on the built board (or, while stale, in the record).
+  bool stone_fits(int x, int y) const;
+
+  // Accepted stones of the body being read (who 1 or 2), at most one per cell.
+  struct BodyStone {
+    int32_t x, y, who;
+  };
+  BodyStone body_[MAX_CELLS];
+  int body_count_ = 0;
+  bool in_body_[MAX_SIZE][MAX_SIZE] = {};
 
   std::thread worker_;
   bool worker_started_ = false;

@@ -141,6 +141,10 @@ TEST_F(Commands, BoardBodies) {
   step("ovboard\n0,0,3\nDONE", "", "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10]");
   EXPECT_EQ(cell(0, 0), BLOCKED);
   step("ovboard\n0,0,3\n7,7,3\nDONE", "ERROR board-block move [0,0]|ERROR board-block move [7,7]", "=");
+  // A cell taken earlier in the same body refuses stones and block stones.
+  step("ovboard\n5,5,1\n5,5,2\n5,5,3\n6,6,2\nDONE", "ERROR opponents's move [5,5]|ERROR board-block move [5,5]",
+       "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10 5,5 6,6]");
+  step("TAKEBACK 6,6\nTAKEBACK 5,5", "OK|OK", "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10]");
   step("PLAY 0,0", "ERROR my move [0,0]|0,0", "=");
   refuse("TAKEBACK 0,0", "ERROR bad coordinates");
   engine.rebuild(FREESTYLE);
