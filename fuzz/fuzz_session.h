@@ -1,5 +1,6 @@
-// One fuzz input run as a whole protocol session: a fresh engine, the input
-// fed line by line to the real command loop, every reply checked. Shared by
+// One fuzz input run as a whole protocol session: an engine reset to its new
+// state, the input fed line by line to the real command loop, every reply
+// and every state after a command checked. Shared by
 // the libFuzzer target and the test that replays the inputs kept in
 // tests/data/fuzz_regressions, so a finding reproduces the same way in both.
 //
@@ -42,9 +43,8 @@ namespace orvel::fuzz {
 
 // The caps. One unit of max_node is 1,024 nodes and the search tests its
 // limits every 1,024 nodes, so a think searches at most a few thousand
-// nodes; the depth cap still lets the analysis drivers print their deeper
-// report lines. The turn time is a backstop for anything the node count
-// does not see.
+// nodes; at depth 2 the node search below the root still runs. The turn
+// time is a backstop for anything the node count does not see.
 constexpr int32_t MAX_NODE_CAP = 1;
 constexpr int32_t MAX_DEPTH_CAP = 2;
 constexpr int32_t TIMEOUT_TURN_CAP = 100;  // milliseconds
