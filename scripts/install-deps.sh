@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building and testing Orvel needs.
 # Runs apt-get directly as root (a fresh container has no sudo) and through
-# sudo otherwise.
+# sudo otherwise. --fuzz adds clang and its libFuzzer runtime.
 set -euo pipefail
 packages=(g++ cmake make libgtest-dev googletest python3 libbenchmark-dev)
+for option in "$@"; do
+  case "$option" in
+    --fuzz) packages+=(clang libclang-rt-dev) ;;
+    *) echo "install-deps: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || { echo "install-deps: run as root or install sudo" >&2; exit 1; }

@@ -193,10 +193,15 @@ void start_analysis(Engine& engine, ThinkMode mode, const char* arg, int32_t fal
 
 }  // namespace
 
+int LineReader::next_byte() {
+  if (in_ != nullptr) return std::fgetc(in_);
+  return next_ < end_ ? static_cast<unsigned char>(*next_++) : EOF;
+}
+
 bool LineReader::read_line() {
   int stored = 0;
   for (;;) {
-    const int c = std::fgetc(in_);
+    const int c = next_byte();
     if (c == EOF) {
       if (exit_at_eof_) exit_process();
       line_buffer_[0] = '\0';
@@ -302,11 +307,17 @@ bool dispatch_command(Engine& engine, LineReader& reader) {
   return true;
 }
 
+bool run_commands(Engine& engine, LineReader& reader, const std::function<void()>& after_command) {
+  while (reader.read_line()) {
+    if (!dispatch_command(engine, reader)) return false;
+    if (after_command) after_command();
+  }
+  return true;
+}
+
 void run_command_loop(Engine& engine, std::FILE* in) {
   LineReader reader(in);
-  while (reader.read_line()) {
-    if (!dispatch_command(engine, reader)) break;
-  }
+  run_commands(engine, reader);
   exit_process();
 }
 

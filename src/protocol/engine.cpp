@@ -8,6 +8,8 @@
 #include "protocol/engine.h"
 
 #include <algorithm>
+#include <chrono>
+#include <new>
 
 #include "renju/forbidden.h"
 #include "think/think.h"
@@ -49,6 +51,24 @@ Engine::~Engine() {
   worker_.join();
 }
 
+void Engine::reset() {
+  stop_thinking();
+  // Rebuilt in place: the search keeps references to these members.
+  settings.~Settings();
+  new (&settings) Settings();
+  record.~GameRecord();
+  new (&record) GameRecord();
+  position->~Position();
+  new (position.get()) Position();
+  hash.~HashTables();
+  new (&hash) HashTables();
+  search->reset_all();
+  stop_requested.store(0);
+  think_mode.store(THINK_NORMAL);
+  balance_offset = 0;
+  nbest_count = 1;
+}
+
 // ---------------------------------------------------------------------------
 // Think handshake
 // ---------------------------------------------------------------------------
@@ -76,13 +96,21 @@ void Engine::start_thinking() {
 
 void Engine::stop_thinking() {
   stop_requested.store(1);
-  std::unique_lock<std::mutex> lock(done_mutex_);
-  done_cv_.wait(lock, [this] { return think_done_; });
+  wait_think_end();
 }
 
 bool Engine::thinking() {
   std::lock_guard<std::mutex> lock(done_mutex_);
   return !think_done_;
+}
+
+bool Engine::wait_think_end(int64_t limit_ms) {
+  std::unique_lock<std::mutex> lock(done_mutex_);
+  if (limit_ms < 0) {
+    done_cv_.wait(lock, [this] { return think_done_; });
+    return true;
+  }
+  return done_cv_.wait_for(lock, std::chrono::milliseconds(limit_ms), [this] { return think_done_; });
 }
 
 void Engine::worker_loop() {

@@ -48,12 +48,21 @@ class Engine {
   int32_t balance_offset = 0;
   int32_t nbest_count = 1;
 
+  // Back to the state of a new engine (settings, record, position, tables,
+  // search state and think requests) after stopping a running think. The
+  // worker and the search's storage stay, so one process can run session
+  // after session, each as if it were the first.
+  void reset();
+
   // Start the worker thread (once; it is never joined).
   void start_worker();
   void start_thinking();
   void stop_thinking();
   // True while a requested think has not finished.
   bool thinking();
+  // Wait until the running think, if any, ends by itself (no stop request),
+  // for at most limit_ms when that is not negative. True when no think runs.
+  bool wait_think_end(int64_t limit_ms = -1);
 
   // ---- Position commands (main thread, think stopped) ----
   // START / RECTSTART after the numbers were parsed: validates the extents,

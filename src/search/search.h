@@ -26,6 +26,9 @@ namespace orvel {
 constexpr int PLY_SLOTS = 1280;
 constexpr int LINE_LENGTH = MAX_CELLS + 1;  // entry 0 holds the length
 
+// The budget (ms) a Search holds before its first think sets one.
+constexpr int32_t FIRST_MOVE_BUDGET = 10000;
+
 // A principal variation: entry 0's key is the length, moves in entries 1..n.
 using PvLine = MoveEntry[LINE_LENGTH];
 
@@ -52,7 +55,7 @@ class Search {
   int best_x = -1, best_y = -1;  // best_move
   bool search_aborted = false;
   bool single_reply = false;
-  int32_t move_budget = 10000;
+  int32_t move_budget = FIRST_MOVE_BUDGET;
   int64_t think_clock = 0;  // clock at the start of the think (ms)
   PvLine saved_line{};
 
@@ -72,6 +75,9 @@ class Search {
   void reset_game_state();
   // Zero the per-think counters (node, expanded, threat, branch, min depth).
   void reset_counters();
+  // Everything back to a new Search's values, the per-ply storage zeroed
+  // again rather than allocated anew.
+  void reset_all();
 
   // Milliseconds since the process started.
   static int64_t now_ms();

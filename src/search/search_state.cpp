@@ -48,6 +48,19 @@ void Search::reset_counters() {
   branch_total = 0;
 }
 
+void Search::reset_all() {
+  reset_game_state();
+  reset_counters();
+  best_x = best_y = -1;
+  single_reply = false;
+  move_budget = FIRST_MOVE_BUDGET;
+  think_clock = 0;
+  std::memset(saved_line, 0, sizeof saved_line);
+  std::memset(move_lists.get(), 0, sizeof(MoveEntry) * MAX_CELLS * PLY_SLOTS);
+  std::memset(pv_lines.get(), 0, sizeof(PvLine) * PLY_SLOTS);
+  std::memset(eval_list_, 0, sizeof eval_list_);
+}
+
 int64_t Search::now_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - process_start)
       .count();

@@ -101,6 +101,23 @@ TEST_F(HandshakeTest, StopStopTwicePositionCommandsAndEndWaitForTheMove) {
   }
 }
 
+TEST_F(HandshakeTest, WaitingForTheThinkRaisesNoStopAndGivesUpAtItsLimit) {
+  run_script(engine, "START 15\n");
+  out.capture.clear();
+  out.set_open(false);
+  run_script(engine, "BEGIN\n");
+  out.wait_held();
+  EXPECT_FALSE(engine.wait_think_end(20)) << "the think is held at the gate";
+  EXPECT_EQ(engine.stop_requested.load(), 0);
+  std::thread opener([&] { out.set_open(true); });
+  EXPECT_TRUE(engine.wait_think_end());
+  opener.join();
+  EXPECT_FALSE(engine.thinking());
+  EXPECT_EQ(engine.stop_requested.load(), 0) << "the think ended by itself";
+  EXPECT_EQ(move_lines(out.capture.lines()), Lines{"7,7"});
+  EXPECT_TRUE(engine.wait_think_end(0)) << "nothing left to wait for";
+}
+
 TEST_F(HandshakeTest, RapidCyclesLoseNoRequestAndNeverDeadlock) {
   int begins = 0, moves = 0, greetings = 0;
   for (int i = 0; i < 400; ++i) {
