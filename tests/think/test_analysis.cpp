@@ -196,7 +196,10 @@ TEST_F(Analysis, RenjuForbiddenPointsAreNeverProposedToBlack) {
 // With exact records an analysis depends on the position and the tables
 // alone: the same request after ovhashclear answers the same lines.
 TEST_F(Analysis, TheSameAnalysisAfterAHashClearAnswersTheSame) {
-  send("START 15\nINFO max_depth 2\novboard\n7,7,1\n7,8,2\n8,8,1\n6,6,2\n8,6,1\nDONE\n");
+  // Depth alone ends each run: a slow (sanitised, loaded) build must not
+  // stop one round earlier on time.
+  send("START 15\nINFO max_depth 2\nINFO timeout_turn 2000000000\nINFO time_left 2000000000\n"
+       "ovboard\n7,7,1\n7,8,2\n8,8,1\n6,6,2\n8,6,1\nDONE\n");
   const std::regex time(R"(TIME:\d+ms)");
   for (const char* command : {"ovbalancetwo 0\n", "ovbalanceone 0\n", "ovnbest 3\n"}) {
     std::vector<std::string> first;
