@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "renju/forbidden.h"
+#include "think/swap2.h"
 #include "think/think.h"
 
 namespace orvel {
@@ -119,6 +120,10 @@ void Engine::run_think() {
     case THINK_NBEST:
       think_mode.store(THINK_NORMAL);
       nbest_think(*this);
+      break;
+    case THINK_SWAP2:
+      think_mode.store(THINK_NORMAL);
+      swap2_think(*this);
       break;
     default:
       break;
