@@ -76,13 +76,25 @@ inline bool well_formed_reply(const std::string& line) {
   if (line == "OK" || line == "UNKNOWN command" || starts("MESSAGE ") || starts("ERROR ") || starts("FORBID ") ||
       starts("name=\"Orvel\""))
     return true;
-  // x,y: two unsigned numbers.
-  const size_t comma = line.find(',');
+  // The swap2 answers: SWAP, or one to three moves separated by blanks.
+  if (line == "SWAP") return true;
   auto digits = [&](size_t from, size_t to) {
     return to > from && to - from <= 2 &&
            std::all_of(line.begin() + from, line.begin() + to, [](char c) { return c >= '0' && c <= '9'; });
   };
-  return comma != std::string::npos && digits(0, comma) && digits(comma + 1, line.size());
+  // x,y: two unsigned numbers.
+  auto move = [&](size_t from, size_t to) {
+    const size_t comma = line.find(',', from);
+    return comma < to && digits(from, comma) && digits(comma + 1, to);
+  };
+  size_t from = 0;
+  for (int moves = 1; moves <= 3; ++moves) {
+    const size_t blank = line.find(' ', from);
+    if (blank == std::string::npos) return move(from, line.size());
+    if (!move(from, blank)) return false;
+    from = blank + 1;
+  }
+  return false;
 }
 
 // The sink: every write must be whole, well-formed lines. Keeps the first
@@ -170,6 +182,8 @@ inline std::string engine_problem(const Engine& e) {
 // forbidden to BLACK (judged on a copy of the position without the move).
 inline std::string think_move_problem(const Engine& e, int x, int y, Position& scratch) {
   const GameRecord& r = e.record;
+  // A swap2 answer of one move: it runs on an empty game and records nothing.
+  if (r.move_count == 0) return "";
   if (r.move_count == 0 || r.move_history[r.move_count - 1].x != x || r.move_history[r.move_count - 1].y != y)
     return format("the think wrote %d,%d but did not record it last", x, y);
   if (r.blocked(x, y)) return format("the think played the blocked cell %d,%d", x, y);

@@ -19,7 +19,8 @@
 //   16     ovshowforbid   yes            the FORBID line under Renju
 //   17     ovhashclear    yes            none
 //   18-20  ovbalancetwo, ovbalanceone, ovnbest: a think in an analysis mode
-//   21     anything else  no             UNKNOWN command
+//   21     swap2board     yes            one ERROR line; else the swap2 think answers
+//   22     anything else  no             UNKNOWN command
 //
 // Keywords are case-insensitive prefixes with no word boundary, so the order
 // matters ("ovblockreset" before "ovblock"). Numbers are read by a small
@@ -31,6 +32,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "protocol/engine.h"
 
@@ -172,6 +174,61 @@ bool parse_cell(Engine& engine, const char* arg, int32_t* x, int32_t* y) {
   return true;
 }
 
+// Is (x, y) free in the game as it stands? On a built position the board
+// knows (recorded and block stones); on a stale one only the record does.
+bool free_in_game(Engine& engine, int x, int y) {
+  if (engine.position_current()) return engine.position->cells[x][y] == EMPTY;
+  for (int i = 0; i < engine.record.move_count; ++i)
+    if (engine.record.move_history[i].x == x && engine.record.move_history[i].y == y) return false;
+  return true;
+}
+
+// SWAP2BOARD: "x,y" lines in play order up to DONE. The body is read to its
+// DONE even after a fault, so none of its lines reaches the dispatcher as a
+// command, and the first fault is the one answered, on one ERROR line with
+// no think. A valid body goes to the swap2 think; its stones are never
+// recorded. Swap2 opens a game, so a game already under way is refused.
+// Returns false at end of input.
+bool read_swap2_body(Engine& engine, LineReader& reader) {
+  Swap2Stones stones;
+  int count = 0;
+  std::string fault;
+  for (;;) {
+    if (!reader.read_line()) return false;
+    if (is_done_line(reader.buffer())) break;
+    ++count;
+    if (!fault.empty()) continue;
+    int32_t v[2];
+    if (scan_format(reader.buffer(), "%d,%d", v) < 2) {
+      fault = "x,y or DONE expected after SWAP2BOARD";
+      continue;
+    }
+    const int x = v[0], y = v[1];
+    bool taken = engine.record.on_board(x, y) && !free_in_game(engine, x, y);
+    for (int i = 0; i < stones.count; ++i) taken = taken || (stones.x[i] == x && stones.y[i] == y);
+    if (!engine.record.on_board(x, y))
+      fault = format("swap2 stone off the board [%d,%d]", x, y);
+    else if (taken)
+      fault = format("swap2 stone on a taken cell [%d,%d]", x, y);
+    else if (stones.count < Swap2Stones::MAX) {
+      stones.x[stones.count] = x;
+      stones.y[stones.count] = y;
+      ++stones.count;
+    }
+  }
+  if (fault.empty() && count != 0 && count != 3 && count != 5)
+    fault = format("swap2 takes 0, 3 or 5 stones, not %d", count);
+  if (fault.empty() && engine.record.move_count != 0) fault = "swap2 needs a new game";
+  if (!fault.empty()) {
+    send_line(engine.out, "ERROR %s", fault.c_str());
+    return true;
+  }
+  engine.swap2 = stones;
+  engine.think_mode.store(THINK_SWAP2);
+  engine.start_thinking();
+  return true;
+}
+
 void start_analysis(Engine& engine, ThinkMode mode, const char* arg, int32_t fallback) {
   engine.ensure_board();
   int32_t value = fallback;
@@ -301,6 +358,9 @@ bool dispatch_command(Engine& engine, LineReader& reader) {
     start_analysis(engine, THINK_BALANCE_ONE, arg, 0);
   } else if ((arg = match_keyword("ovnbest", line))) {
     start_analysis(engine, THINK_NBEST, arg, 1);
+  } else if ((arg = match_keyword("swap2board", line))) {
+    engine.ensure_board();
+    if (!read_swap2_body(engine, reader)) return false;
   } else {
     send_line(engine.out, "UNKNOWN command");
   }

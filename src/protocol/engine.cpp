@@ -12,6 +12,7 @@
 #include <new>
 
 #include "renju/forbidden.h"
+#include "think/swap2.h"
 #include "think/think.h"
 
 namespace orvel {
@@ -67,6 +68,7 @@ void Engine::reset() {
   think_mode.store(THINK_NORMAL);
   balance_offset = 0;
   nbest_count = 1;
+  swap2 = Swap2Stones{};
 }
 
 // ---------------------------------------------------------------------------
@@ -147,6 +149,10 @@ void Engine::run_think() {
     case THINK_NBEST:
       think_mode.store(THINK_NORMAL);
       nbest_think(*this);
+      break;
+    case THINK_SWAP2:
+      think_mode.store(THINK_NORMAL);
+      swap2_think(*this);
       break;
     default:
       break;

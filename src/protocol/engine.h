@@ -26,7 +26,23 @@ namespace orvel {
 extern const char* const ORVEL_VERSION;
 
 // Think modes handed to the worker.
-enum ThinkMode : int { THINK_NORMAL = 0, THINK_BALANCE_ONE = 1, THINK_BALANCE_TWO = 2, THINK_NBEST = 3 };
+enum ThinkMode : int {
+  THINK_NORMAL = 0,
+  THINK_BALANCE_ONE = 1,
+  THINK_BALANCE_TWO = 2,
+  THINK_NBEST = 3,
+  THINK_SWAP2 = 4
+};
+
+// The stones of a SWAP2BOARD body in play order (BLACK first), checked by
+// the dispatcher and handed to the swap2 think. They never enter the game
+// record.
+struct Swap2Stones {
+  static constexpr int MAX = 5;
+  int count = 0;
+  int x[MAX] = {};
+  int y[MAX] = {};
+};
 
 class Engine {
  public:
@@ -47,6 +63,7 @@ class Engine {
   std::atomic<int32_t> think_mode{THINK_NORMAL};
   int32_t balance_offset = 0;
   int32_t nbest_count = 1;
+  Swap2Stones swap2;
 
   // Back to the state of a new engine (settings, record, position, tables,
   // search state and think requests) after stopping a running think. The

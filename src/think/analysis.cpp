@@ -71,9 +71,9 @@ struct Analysis {
       : engine(e), pos(*e.position), s(*e.search), record(e.record), settings(e.settings), store(storage()) {}
 
   // Counters, budget, clock, rebuild, table size.
-  void set_up() {
+  void set_up(int32_t budget) {
     s.reset_counters();
-    s.move_budget = std::min<int32_t>(Settings::get(settings.timeout_turn), Settings::get(settings.time_left) / 16);
+    s.move_budget = budget;
     s.think_clock = Search::now_ms();
     s.search_aborted = false;
     engine.hash.apply_hash_size(Settings::get(settings.hash_size));
@@ -218,7 +218,7 @@ int32_t distance_key(int32_t v, int32_t k, int32_t best, bool raise_ties) {
 
 void nbest_think(Engine& engine) {
   Analysis a(engine);
-  a.set_up();
+  a.set_up(turn_budget(engine));
   Search& s = a.s;
   Position& pos = a.pos;
   AnalysisStorage& st = a.store;
@@ -311,20 +311,22 @@ void nbest_think(Engine& engine) {
   }
 }
 
-void balance_one_think(Engine& engine) {
+void balance_one_think(Engine& engine) { balance_one(engine, engine.balance_offset, turn_budget(engine)); }
+
+BalanceMove balance_one(Engine& engine, int32_t target, int32_t budget) {
   Analysis a(engine);
-  a.set_up();
+  a.set_up(budget);
   Search& s = a.s;
   Position& pos = a.pos;
   MoveEntry* list = a.store.list;
   const int side = a.side, opp = a.opp;
-  const int32_t k = std::clamp<int32_t>(engine.balance_offset, -2000, 2000);
+  const int32_t k = std::clamp<int32_t>(target, -2000, 2000);
 
   a.build_mask(false);
   int n = a.collect_candidates(list, [k](int32_t g) { return std::abs(g - k); });
   if (n == 0) {
     a.finish_empty("BALANCE");
-    return;
+    return BalanceMove{};
   }
   sort_by_key(list, n);
 
@@ -369,16 +371,19 @@ void balance_one_think(Engine& engine) {
   send_line(engine.out, "MESSAGE DETAIL (BALANCE) DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c]",
             s.last_depth + 1, s.last_depth - s.min_remaining_depth + 1, -k, cap_report(list[0].key),
             static_cast<long>(elapsed), a.millions(), a.row(list[0].x), column_letter(list[0].y));
+  return BalanceMove{true, list[0].x, list[0].y, list[0].key};
 }
 
-void balance_two_think(Engine& engine) {
+void balance_two_think(Engine& engine) { balance_two(engine, engine.balance_offset, turn_budget(engine)); }
+
+BalancePair balance_two(Engine& engine, int32_t target, int32_t budget) {
   Analysis a(engine);
-  a.set_up();
+  a.set_up(budget);
   Search& s = a.s;
   Position& pos = a.pos;
   PairEntry* list = a.store.pairs;
   const int side = a.side, opp = a.opp;
-  const int32_t k = std::clamp<int32_t>(engine.balance_offset, -2000, 2000);
+  const int32_t k = std::clamp<int32_t>(target, -2000, 2000);
   const int height = a.record.board_height, width = a.record.board_width;
 
   a.build_mask(false);
@@ -417,7 +422,7 @@ void balance_two_think(Engine& engine) {
   }
   if (n == 0) {
     a.finish_empty("BALANCE");
-    return;
+    return BalancePair{};
   }
   sort_by_key(list, n);
 
@@ -465,6 +470,7 @@ void balance_two_think(Engine& engine) {
             s.last_depth + 2, s.last_depth - s.min_remaining_depth + 2, -k, cap_report(list[0].key),
             static_cast<long>(elapsed), a.millions(), a.row(list[0].x1), column_letter(list[0].y1),
             a.row(list[0].x2), column_letter(list[0].y2));
+  return BalancePair{true, list[0].x1, list[0].y1, list[0].x2, list[0].y2, list[0].key};
 }
 
 }  // namespace orvel

@@ -83,6 +83,8 @@ bool legal_move(Engine& engine, int x, int y, int side) {
   return playable(engine, x, y, side);
 }
 
+}  // namespace
+
 // The first-move rule: the centre, or the free cell nearest to it by
 // Manhattan distance, the first in scan order on a tie. Cells holding a
 // block stone of a built position are skipped like blocked ones.
@@ -113,6 +115,8 @@ void first_move(Engine& engine) {
     }
   }
 }
+
+namespace {
 
 // The forced block. Returns true when the block was chosen (no search), false
 // when the think must search: the side has a five of its own, the opponent
@@ -270,6 +274,26 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
 
 }  // namespace
 
+int32_t search_and_report(Engine& engine, int side, bool ample_time) {
+  Search& s = *engine.search;
+  int64_t elapsed = 0;
+  int fallback_x = -1, fallback_y = -1;
+  const int32_t value = search_path(engine, side, ample_time, elapsed, fallback_x, fallback_y);
+  // A search whose only move was unplayable (a forced block on a blocked or
+  // forbidden cell) leaves (-1, -1): the game is lost, but it is finished by
+  // the rules, so play pre_select's move.
+  if (!legal_move(engine, s.best_x, s.best_y, side) && fallback_x >= 0) {
+    s.best_x = fallback_x;
+    s.best_y = fallback_y;
+  }
+  report(engine, value, elapsed);
+  return value;
+}
+
+int32_t turn_budget(const Engine& engine) {
+  return std::min<int32_t>(Settings::get(engine.settings.timeout_turn), Settings::get(engine.settings.time_left) / 16);
+}
+
 int pre_select(Engine& engine, int side) {
   Position& pos = *engine.position;
   Search& s = *engine.search;
@@ -315,15 +339,13 @@ void normal_think(Engine& engine) {
   const int side = record.side_to_move();
   s.reset_counters();
   const int32_t time_left = Settings::get(settings.time_left);
-  s.move_budget = std::min<int32_t>(Settings::get(settings.timeout_turn), time_left / 16);
+  s.move_budget = turn_budget(engine);
   const int64_t free_cells = std::max<int64_t>(
       static_cast<int64_t>(record.board_width) * record.board_height - record.move_count + 1, 1);
   const bool ample_time = time_left / free_cells >= s.move_budget;
 
   // Choice of path.
-  int64_t elapsed = 0;
   int32_t value = s.last_value;
-  int fallback_x = -1, fallback_y = -1;
   bool shortcut = false;
   if (record.move_count == 0) {
     first_move(engine);
@@ -337,19 +359,10 @@ void normal_think(Engine& engine) {
   }
   if (shortcut) {
     s.think_clock = 0;
+    report(engine, value, 0);
   } else {
-    value = search_path(engine, side, ample_time, elapsed, fallback_x, fallback_y);
+    search_and_report(engine, side, ample_time);
   }
-
-  // A search whose only move was unplayable (a forced block on a blocked or
-  // forbidden cell) leaves (-1, -1): the game is lost, but it is finished by
-  // the rules, so play pre_select's move.
-  if (!legal_move(engine, s.best_x, s.best_y, side) && fallback_x >= 0) {
-    s.best_x = fallback_x;
-    s.best_y = fallback_y;
-  }
-
-  report(engine, value, elapsed);
 
   const int x = s.best_x, y = s.best_y;
   if (!legal_move(engine, x, y, side)) {

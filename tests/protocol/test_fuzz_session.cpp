@@ -19,10 +19,12 @@ namespace {
 
 TEST(FuzzSession, ReplyLinesThatPassAndLinesThatDoNot) {
   for (const char* good : {"7,7", "0,23", "OK", "UNKNOWN command", "MESSAGE ", "MESSAGE Orvel 0.1 :-)",
-                           "ERROR bad coordinates", "FORBID 0707.", "name=\"Orvel\", author=\"x\""})
+                           "ERROR bad coordinates", "FORBID 0707.", "name=\"Orvel\", author=\"x\"", "SWAP",
+                           "7,7 8,8", "7,7 8,8 9,9"})
     EXPECT_TRUE(fuzz::well_formed_reply(good)) << good;
   for (const char* bad : {"", "7,", ",7", "-1,5", "123,4", "7,7 ", "7;7", "ok", "MESSAGE\tx", "MESSAGE x\x01",
-                          "ERROR \xff", "UNKNOWN", "Orvel"})
+                          "ERROR \xff", "UNKNOWN", "Orvel", "7,7 8,8 9,9 1,1", "7,7  8,8",
+                          "SWAP 7,7", "swap"})
     EXPECT_FALSE(fuzz::well_formed_reply(bad)) << bad;
   fuzz::CheckedOutput out;
   out.write("OK\n7,7\n");

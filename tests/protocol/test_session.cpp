@@ -77,6 +77,26 @@ TEST(Session, BoardsListedInAnyOrderAndRefusedTurns) {
   // clang-format on
 }
 
+TEST(Session, Swap2BoardAnswersOneLineAndLeavesTheGameToBoard) {
+  // Every command stops the think before it, so each SWAP2BOARD answers
+  // whatever it has found by then, always on exactly one line.
+  const std::string three = R"(SWAP|\d+,\d+|\d+,\d+ \d+,\d+)", five = R"(SWAP|\d+,\d+)";
+  // clang-format off
+  expect_session(
+      "START 15\nINFO hash_size 1024\nINFO timeout_turn 200\nINFO max_depth 2\n"
+      "SWAP2BOARD\n7,7\n0,0\n7,8\nDONE\n"
+      "SWAP2BOARD\n0,0\n7,7\n14,14\n7,8\nDONE\n"
+      "SWAP2BOARD\n7,7\nseven\n8,8\nDONE\n"
+      "SWAP2BOARD\nDONE\n"
+      "swap2board\n7,7\n0,0\n7,8\n0,14\n7,9\ndone\n"
+      "BOARD\n7,7,2\n0,0,1\n7,8,2\nDONE\nSWAP2BOARD\nDONE\nEND\n",
+      {HI, "OK", three, "ERROR swap2 takes 0, 3 or 5 stones, not 4", "ERROR x,y or DONE expected after SWAP2BOARD",
+       R"(\d+,\d+ \d+,\d+ \d+,\d+)", five,
+       R"((?!7,7$|0,0$|7,8$)\d+,\d+)",     // BOARD finds no stone left behind
+       "ERROR swap2 needs a new game"});
+  // clang-format on
+}
+
 TEST(Session, EndOfInputAndEndExitWithStatusZero) {
   expect_session("", {});
   expect_session("ABOUT", {});  // a last line without a line feed is not run
