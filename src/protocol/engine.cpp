@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "protocol/search_inputs.h"
 #include "renju/forbidden.h"
 #include "think/think.h"
 
@@ -34,7 +35,7 @@ const char* rule_name(int rule) {
 Engine::Engine(Output& output)
     : out(output),
       position(std::make_unique<Position>()),
-      search(std::make_unique<Search>(*position, hash, settings, record, stop_requested, output)) {}
+      search(std::make_unique<Search>(*position, make_search_context(settings, record, hash, stop_requested, &output))) {}
 
 Engine::~Engine() {
   if (!worker_started_) return;

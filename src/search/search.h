@@ -12,9 +12,7 @@
 
 #include "board/position.h"
 #include "core/types.h"
-#include "protocol/game_record.h"
-#include "protocol/output.h"
-#include "protocol/settings.h"
+#include "search/context.h"
 #include "search/hash.h"
 #include "search/node.h"
 
@@ -31,15 +29,11 @@ using PvLine = MoveEntry[LINE_LENGTH];
 
 class Search {
  public:
-  Search(Position& pos, HashTables& hash, const Settings& settings, const GameRecord& record,
-         const std::atomic<int32_t>& stop_requested, Output& out);
+  Search(Position& pos, const SearchContext& context);
 
   Position& pos;
-  HashTables& hash;
-  const Settings& settings;
-  const GameRecord& record;
-  const std::atomic<int32_t>& stop_requested;
-  Output& out;
+  SearchContext context;
+  HashTables& hash;  // *context.hash
 
   // ---- Think state shared by the searches and the drivers ----
   uint64_t node_count = 0;
@@ -77,6 +71,8 @@ class Search {
   static int64_t now_ms();
   // The 1,024-node limit test; true when the search must stop.
   bool limits_reached() const;
+  int32_t caution_factor() const { return SearchContext::get(context.caution_factor); }
+  bool blocked(int x, int y) const { return (*context.blocked_cells)[x][y].load(std::memory_order_relaxed) != 0; }
 
   // ---- Evaluation ----
   int32_t evaluate(int remaining_depth, int side);

@@ -15,14 +15,10 @@ namespace {
 const std::chrono::steady_clock::time_point process_start = std::chrono::steady_clock::now();
 }  // namespace
 
-Search::Search(Position& position, HashTables& hash_tables, const Settings& engine_settings,
-               const GameRecord& game_record, const std::atomic<int32_t>& stop_flag, Output& output)
+Search::Search(Position& position, const SearchContext& search_context)
     : pos(position),
-      hash(hash_tables),
-      settings(engine_settings),
-      record(game_record),
-      stop_requested(stop_flag),
-      out(output),
+      context(search_context),
+      hash(*search_context.hash),
       move_lists(std::make_unique<MoveEntry[][MAX_CELLS]>(PLY_SLOTS)),
       pv_lines(std::make_unique<PvLine[]>(PLY_SLOTS)),
       node_stamps(std::make_unique<uint64_t[]>(PLY_SLOTS)),
@@ -54,8 +50,8 @@ int64_t Search::now_ms() {
 }
 
 bool Search::limits_reached() const {
-  const int64_t max_node = Settings::get(settings.max_node);
-  const bool stop = stop_requested.load(std::memory_order_relaxed) > 0;
+  const int64_t max_node = SearchContext::get(context.max_node);
+  const bool stop = SearchContext::get(context.stop_requested) > 0;
   // max_node -1 turns off both the node limit and the clock; only a stop
   // request ends such a search.
   if (max_node == -1 && !stop) return false;

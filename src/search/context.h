@@ -1,0 +1,31 @@
+// What a search needs from the think that runs it, handed over as plain
+// pointers so that the search knows nothing of the protocol: the settings
+// it reads while it runs (the owner may change them at any moment, hence
+// atomics read relaxed), the stop flag, the cells the engine must never
+// choose, where its lines go, and the tables it shares with the think.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "core/reporter.h"
+#include "core/types.h"
+#include "search/hash.h"
+
+namespace orvel {
+
+using BlockedCells = std::atomic<uint8_t>[MAX_SIZE][MAX_SIZE];
+
+struct SearchContext {
+  HashTables* hash = nullptr;
+  const std::atomic<int32_t>* stop_requested = nullptr;  // > 0: stop at the next test
+  const std::atomic<int32_t>* max_node = nullptr;        // units of 1024 nodes; -1: no node and no time limit
+  const std::atomic<int32_t>* caution_factor = nullptr;
+  const std::atomic<int32_t>* show_detail = nullptr;
+  const BlockedCells* blocked_cells = nullptr;  // 1 marks a cell never to be chosen at the root
+  Reporter* reporter = nullptr;                 // nullptr: the search writes no lines
+
+  static int32_t get(const std::atomic<int32_t>* a) { return a->load(std::memory_order_relaxed); }
+};
+
+}  // namespace orvel
