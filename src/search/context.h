@@ -25,6 +25,13 @@ struct SearchContext {
   const BlockedCells* blocked_cells = nullptr;  // 1 marks a cell never to be chosen at the root
   Reporter* reporter = nullptr;                 // nullptr: the search writes no lines
 
+  // A think on several threads: a second stop flag, raised when the think's
+  // own search is done, and the node count of all its searches, which each
+  // search raises by 1,024 at every limit test and the node limit reads.
+  // Both nullptr for a search on its own.
+  const std::atomic<int32_t>* think_over = nullptr;
+  std::atomic<uint64_t>* node_total = nullptr;
+
   static int32_t get(const std::atomic<int32_t>* a) { return a->load(std::memory_order_relaxed); }
 };
 

@@ -2,7 +2,9 @@
 // evaluation, threat search over chains of fours, the alpha-beta node search
 // with its move stages, and the root search. One Search object owns the
 // per-ply storage (allocated once), the counters and the flags; it works on
-// the engine's single Position in place and leaves it as it found it.
+// its Position in place and leaves it as it found it. A think on several
+// threads runs one Search per thread, each on its own Position, sharing
+// only the tables (search_threads.h).
 #pragma once
 
 #include <atomic>
@@ -66,6 +68,9 @@ class Search {
   void reset_game_state();
   // Zero the per-think counters (node, expanded, threat, branch, min depth).
   void reset_counters();
+
+  // Bytes of the per-ply storage every Search allocates.
+  static uint64_t storage_bytes();
 
   // Milliseconds since the process started.
   static int64_t now_ms();
