@@ -3,6 +3,8 @@
 #include "search/search_threads.h"
 
 #include <algorithm>
+#include <new>
+#include <system_error>
 
 namespace orvel {
 
@@ -43,11 +45,15 @@ void SearchThreads::set_count(int count, const Search& main) {
   context.reporter = nullptr;  // the think's own search writes every line
   context.think_over = &over_;
   context.node_total = &node_total_;
-  while (helpers_.size() < helpers) {
-    auto h = std::make_unique<Helper>();
-    h->pos = std::make_unique<Position>();
-    h->search = std::make_unique<Search>(*h->pos, context);
-    helpers_.push_back(std::move(h));
+  // Memory that cannot be had leaves fewer helpers rather than no engine.
+  try {
+    while (helpers_.size() < helpers) {
+      auto h = std::make_unique<Helper>();
+      h->pos = std::make_unique<Position>();
+      h->search = std::make_unique<Search>(*h->pos, context);
+      helpers_.push_back(std::move(h));
+    }
+  } catch (const std::bad_alloc&) {
   }
 }
 
@@ -66,7 +72,12 @@ void SearchThreads::start(Search& main, int side, int max_depth) {
     s.think_clock = main.think_clock;
     s.move_budget = main.move_budget;
     const int first_depth = 1 + static_cast<int>(i % 2 == 0);
-    h.thread = std::thread(deepen, std::ref(s), side, first_depth, max_depth);
+    // A thread the system refuses leaves that helper idle for this think.
+    try {
+      h.thread = std::thread(deepen, std::ref(s), side, first_depth, max_depth);
+    } catch (const std::system_error&) {
+      break;
+    }
   }
   running_ = true;
 }
@@ -76,6 +87,7 @@ uint64_t SearchThreads::stop(Search& main) {
   over_.store(1, std::memory_order_relaxed);
   uint64_t nodes = 0;
   for (auto& h : helpers_) {
+    if (!h->thread.joinable()) continue;
     h->thread.join();
     nodes += h->search->node_count;
   }
