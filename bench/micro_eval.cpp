@@ -13,6 +13,7 @@
 #include "board/position.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
+#include "protocol/search_inputs.h"
 #include "protocol/settings.h"
 #include "renju/forbidden.h"
 #include "search/hash.h"
@@ -98,7 +99,7 @@ void BM_Evaluate(benchmark::State& state) {
   for (int i = 0; i < POSITIONS; ++i) {
     positions.push_back(busy_position(rule, 30 + 2 * i, 200 + i));
     searches.push_back(
-        std::make_unique<Search>(*positions.back(), rig.hash, rig.settings, *rig.record, rig.stop, rig.out));
+        std::make_unique<Search>(*positions.back(), make_search_context(rig.settings, *rig.record, rig.hash, rig.stop, &rig.out)));
   }
   size_t i = 0;
   int side = BLACK;

@@ -17,6 +17,7 @@
 #include "board/position.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
+#include "protocol/search_inputs.h"
 #include "protocol/settings.h"
 #include "search/hash.h"
 #include "search/search.h"
@@ -109,7 +110,7 @@ struct Rig {
     hash.cache_buckets = 1 << 12;
     hash.resize_hash_tables();
     hash.clear_hash_tables();
-    search = std::make_unique<Search>(pos, hash, settings, *record, stop, out);
+    search = std::make_unique<Search>(pos, make_search_context(settings, *record, hash, stop, &out));
   }
 };
 

@@ -2,7 +2,7 @@
 # Builds Orvel and runs its tests three ways, stopping at the first failure:
 #   build/       release build, every test
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, every test
-#   build-tsan/  ThreadSanitizer, the think handshake tests
+#   build-tsan/  ThreadSanitizer, the think handshake and search thread tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS="${JOBS:-2}"
@@ -21,10 +21,10 @@ ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}" \
 UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}" \
   ctest --test-dir build-asan --output-on-failure -j"$JOBS"
 
-step "ThreadSanitizer build and handshake tests"
+step "ThreadSanitizer build, handshake and search thread tests"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DORVEL_TSAN=ON -DORVEL_BENCHMARKS=OFF
 cmake --build build-tsan -j"$JOBS" --target orvel_tests
 TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}" \
-  ctest --test-dir build-tsan -R Handshake --output-on-failure
+  ctest --test-dir build-tsan -R 'Handshake|SearchThreads' --output-on-failure
 
 step "all tests passed"

@@ -28,6 +28,7 @@
 // saturates instead of overflowing.
 #include "protocol/dispatcher.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -114,13 +115,14 @@ void handle_info(Engine& engine, const char* text) {
       {"max_memory", &s.max_memory},   {"timeout_match", &s.timeout_match}, {"timeout_turn", &s.timeout_turn},
       {"time_left", &s.time_left},     {"game_type", &s.game_type},         {"max_depth", &s.max_depth},
       {"max_node", &s.max_node},       {"caution_factor", &s.caution_factor}, {"hash_size", &s.hash_size},
-      {"show_detail", &s.show_detail}, {"rule", &s.rule},
+      {"show_detail", &s.show_detail}, {"rule", &s.rule},               {"thread_num", &s.thread_num},
   };
   for (const Key& key : keys) {
     const char* value = match_keyword(key.name, text);
     if (value == nullptr) continue;
     int32_t v = read_value(value);
     if (key.target == &s.hash_size && v <= 0) v = 1;
+    if (key.target == &s.thread_num) v = std::clamp<int32_t>(v, 1, MAX_SEARCH_THREADS);
     key.target->store(v, std::memory_order_relaxed);
     return;
   }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <new>
 
+#include "protocol/search_inputs.h"
 #include "renju/forbidden.h"
 #include "think/swap2.h"
 #include "think/think.h"
@@ -37,7 +38,7 @@ const char* rule_name(int rule) {
 Engine::Engine(Output& output)
     : out(output),
       position(std::make_unique<Position>()),
-      search(std::make_unique<Search>(*position, hash, settings, record, stop_requested, output)) {}
+      search(std::make_unique<Search>(*position, make_search_context(settings, record, hash, stop_requested, &output))) {}
 
 Engine::~Engine() {
   if (!worker_started_) return;

@@ -20,6 +20,7 @@
 #include "protocol/settings.h"
 #include "search/hash.h"
 #include "search/search.h"
+#include "search/search_threads.h"
 
 namespace orvel {
 
@@ -57,6 +58,8 @@ class Engine {
   std::unique_ptr<Position> position;
   HashTables hash;
   std::unique_ptr<Search> search;
+  // The helper searches of a normal think on several threads.
+  SearchThreads threads;
 
   // ---- Think handshake ----
   std::atomic<int32_t> stop_requested{0};

@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "core/reporter.h"
+
 namespace orvel {
 
-class Output {
- public:
-  virtual ~Output() = default;
-  // text holds complete lines, each ending in '\n'.
-  virtual void write(const std::string& text) = 0;
-};
+// Every output of the protocol is also where a search sends its lines.
+class Output : public Reporter {};
 
 // Standard output, flushed after every write.
 class StdOutput : public Output {
@@ -39,10 +37,6 @@ class CaptureOutput : public Output {
   std::vector<std::string> lines_;
   std::string partial_;
 };
-
-// printf-style formatting into a std::string.
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string vformat(const char* fmt, va_list args);
 
 // Format one line, add the line feed and write it.
 void send_line(Output& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));

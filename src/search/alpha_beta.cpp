@@ -167,7 +167,7 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
         node.alpha = v;
         bound = BOUND_EXACT;
         extend_line(line, pv_lines[slot + 1], x, y);
-      } else if (Settings::get(settings.caution_factor) < 2 && slot > 2 && node.best > -WIN_RANGE &&
+      } else if (caution_factor() < 2 && slot > 2 && node.best > -WIN_RANGE &&
                  node.null_window && level <= 1) {
         // Step 7i. Late-move pruning.
         const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;

@@ -56,6 +56,62 @@ inline bool cache_matches(const CacheEntry& e, uint64_t key) {
 
 inline bool cache_empty(const CacheEntry& e) { return e.check_lo == 0 && e.check_hi == 0; }
 
+// Several search threads probe and store the same entries without locks.
+// Every field is read and written as a relaxed atomic, and a probe works on
+// a copy of the slot: a slot another thread wrote half-way is whole field by
+// field, and its check words then do not match its bounds, so it is missed.
+template <typename T>
+inline T load_field(const T& field) {
+  return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+
+template <typename T, typename V>
+inline void store_field(T& field, V value) {
+  __atomic_store_n(&field, static_cast<T>(value), __ATOMIC_RELAXED);
+}
+
+TTEntry read_slot(const TTEntry& e) {
+  TTEntry c{};
+  c.check_lo = load_field(e.check_lo);
+  c.check_hi = load_field(e.check_hi);
+  c.upper = load_field(e.upper);
+  c.lower = load_field(e.lower);
+  c.depth = load_field(e.depth);
+  c.age = load_field(e.age);
+  c.flags = load_field(e.flags);
+  c.moves_held = load_field(e.moves_held);
+  for (int i = 0; i < 3; ++i) {
+    c.moves[i][0] = load_field(e.moves[i][0]);
+    c.moves[i][1] = load_field(e.moves[i][1]);
+  }
+  return c;
+}
+
+void write_slot(TTEntry& e, const TTEntry& c) {
+  store_field(e.check_lo, c.check_lo);
+  store_field(e.check_hi, c.check_hi);
+  store_field(e.upper, c.upper);
+  store_field(e.lower, c.lower);
+  store_field(e.depth, c.depth);
+  store_field(e.age, c.age);
+  store_field(e.flags, c.flags);
+  store_field(e.moves_held, c.moves_held);
+  for (int i = 0; i < 3; ++i) {
+    store_field(e.moves[i][0], c.moves[i][0]);
+    store_field(e.moves[i][1], c.moves[i][1]);
+  }
+}
+
+CacheEntry read_slot(const CacheEntry& e) {
+  CacheEntry c{};
+  c.check_lo = load_field(e.check_lo);
+  c.check_hi = load_field(e.check_hi);
+  c.value = load_field(e.value);
+  c.distance = load_field(e.distance);
+  c.age = load_field(e.age);
+  return c;
+}
+
 inline bool in_win_or_loss_range(int32_t v) { return v >= WIN_RANGE || v <= -WIN_RANGE; }
 
 // Tables hold wins and losses relative to the storing node.
@@ -239,10 +295,12 @@ int32_t HashTables::tt_probe(int required_depth, int32_t alpha, int32_t beta, in
                              int moves_wanted, int32_t xs[3], int32_t ys[3]) const {
   const TTEntry* bucket = tt_bucket(side, key);
   if (bucket == nullptr) return NO_VALUE;
+  TTEntry found;
   const TTEntry* e = nullptr;
   for (int i = 0; i < TT_SLOTS; ++i) {
-    if (tt_matches(bucket[i], key)) {
-      e = &bucket[i];
+    found = read_slot(bucket[i]);
+    if (tt_matches(found, key)) {
+      e = &found;
       break;
     }
   }
@@ -291,37 +349,46 @@ void HashTables::tt_store(uint64_t key, int depth, int32_t value, int flags, int
   if (tt_allocated <= 0 || tt_[side - 1] == nullptr) return;
   TTEntry* bucket = tt_[side - 1] + TT_SLOTS * bucket_index(key, tt_allocated);
 
-  TTEntry* target = nullptr;
+  // The slots are read once; the chosen one is changed in its copy and
+  // written back whole.
+  TTEntry slots[TT_SLOTS];
+  for (int i = 0; i < TT_SLOTS; ++i) slots[i] = read_slot(bucket[i]);
+  int target = -1;
   bool in_place = false;
   int victim = 0;
   for (int i = 0; i < TT_SLOTS; ++i) {
-    TTEntry& s = bucket[i];
+    TTEntry& s = slots[i];
     if (s.flags == BOUND_NONE) {
-      target = &s;
+      target = i;
       break;
     }
     if (tt_matches(s, key)) {
       s.age = static_cast<int16_t>(move_count);
+      store_field(bucket[i].age, s.age);
       if (s.depth > depth) return;
-      target = &s;
+      target = i;
       in_place = true;
       break;
     }
     if (is_stale(s.age, move_count)) {
-      target = &s;
+      target = i;
       break;
     }
-    const TTEntry& v = bucket[victim];
+    const TTEntry& v = slots[victim];
     int score = 0;
     if (v.age == move_count) score += 2;
     if (s.age == move_count || s.flags == BOUND_EXACT) score -= 2;
     if (s.depth < v.depth) score += 1;
     if (score > 0) victim = i;
   }
-  if (target == nullptr) target = &bucket[victim];
+  if (target < 0) target = victim;
 
   const int32_t v = to_stored(value, depth);
-  TTEntry& e = *target;
+  TTEntry& e = slots[target];
+  auto commit = [&]() {
+    write_tt_check(e, key);
+    write_slot(bucket[target], e);
+  };
   const int gx[3] = {x1, x2, x3};
   const int gy[3] = {y1, y2, y3};
 
@@ -338,7 +405,7 @@ void HashTables::tt_store(uint64_t key, int depth, int32_t value, int flags, int
       if (gx[i] != -1) ++held;
     }
     e.moves_held = held;
-    write_tt_check(e, key);
+    commit();
     return;
   }
 
@@ -372,21 +439,23 @@ void HashTables::tt_store(uint64_t key, int depth, int32_t value, int flags, int
     e.lower = v;
     e.depth = static_cast<int16_t>(depth);
     e.flags = static_cast<uint8_t>(flags);
-    write_tt_check(e, key);
+    commit();
     return;
   }
   if (flags == BOUND_EXACT) {
     e.upper = v;
     e.lower = v;
     e.flags = BOUND_EXACT;
-    write_tt_check(e, key);
+    commit();
     return;
   }
   // Equal depth, one bound: re-verify before reading the old bounds, and
   // leave an exact value alone. The held word takes part in the merge even
-  // when its flag bit is not set.
-  if (!tt_matches(e, key)) return;
-  if (e.flags == BOUND_EXACT && e.upper == e.lower) return;
+  // when its flag bit is not set. The merged moves are written back
+  // whatever happens to the bounds.
+  auto keep_moves = [&]() { write_slot(bucket[target], e); };
+  if (!tt_matches(e, key)) return keep_moves();
+  if (e.flags == BOUND_EXACT && e.upper == e.lower) return keep_moves();
   if (flags == BOUND_UPPER) {
     e.upper = std::min(e.upper, v);
     e.flags |= BOUND_UPPER;
@@ -394,16 +463,17 @@ void HashTables::tt_store(uint64_t key, int depth, int32_t value, int flags, int
     e.lower = std::max(e.lower, v);
     e.flags |= BOUND_LOWER;
   } else {
-    return;
+    return keep_moves();
   }
-  write_tt_check(e, key);
+  commit();
 }
 
 int32_t HashTables::cache_probe(int kind, int side, int g, uint64_t key) const {
   const CacheEntry* bucket = cache_bucket(kind, side, key);
   if (bucket == nullptr) return NO_VALUE;
   for (int i = 0; i < CACHE_SLOTS; ++i) {
-    if (cache_matches(bucket[i], key)) return from_stored(bucket[i].value, g);
+    const CacheEntry e = read_slot(bucket[i]);
+    if (cache_matches(e, key)) return from_stored(e.value, g);
   }
   return NO_VALUE;
 }
@@ -414,16 +484,16 @@ void HashTables::cache_store(uint64_t key, int32_t value, int g, int kind, int s
   CacheEntry* bucket = a + CACHE_SLOTS * bucket_index(key, cache_allocated);
 
   const int32_t v = to_stored(value, g);
-  const CacheEntry& first = bucket[0];
+  const CacheEntry first = read_slot(bucket[0]);
   const bool first_is_target = cache_matches(first, key) || cache_empty(first) || first.distance <= g ||
                                is_stale(first.age, move_count);
   CacheEntry& e = first_is_target ? bucket[0] : bucket[1];
   const uint64_t c = key ^ sign_extend(v);
-  e.check_lo = static_cast<uint32_t>(c);
-  e.check_hi = static_cast<uint32_t>(c >> 32);
-  e.value = v;
-  e.distance = static_cast<int16_t>(g);
-  e.age = static_cast<int16_t>(move_count);
+  store_field(e.check_lo, static_cast<uint32_t>(c));
+  store_field(e.check_hi, static_cast<uint32_t>(c >> 32));
+  store_field(e.value, v);
+  store_field(e.distance, g);
+  store_field(e.age, move_count);
 }
 
 }  // namespace orvel

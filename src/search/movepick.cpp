@@ -53,7 +53,7 @@ int Search::filter_batch(NodeState& node, MoveEntry* list, int count) {
     MoveEntry& e = list[i];
     const int x = e.x, y = e.y;
     if (is_listed(node.slot, x, y) || (renju_black && is_forbidden(pos, x, y)) ||
-        (node.root && record.blocked(x, y))) {
+        (node.root && blocked(x, y))) {
       e.key = SKIP_KEY;
       continue;
     }
@@ -148,7 +148,7 @@ bool quiet_pass_one(const Position& pos, QuietBatch& batch, int side, Open open_
 int Search::stage_quiet(NodeState& node, MoveEntry* list) {
   const int side = node.side, opp = opponent(side);
   const int slot = node.slot;
-  const int cf = Settings::get(settings.caution_factor);
+  const int cf = caution_factor();
   const bool nw = node.null_window;
   QuietBatch batch(list);
   auto open_cell = [&](int x, int y) { return pos.cells[x][y] == EMPTY && !is_listed(slot, x, y); };
@@ -176,10 +176,10 @@ int Search::stage_quiet(NodeState& node, MoveEntry* list) {
 
 int Search::stage_root_quiet(NodeState& node, MoveEntry* list) {
   const int side = node.side, opp = opponent(side);
-  const int cf = Settings::get(settings.caution_factor);
+  const int cf = caution_factor();
   QuietBatch batch(list);
   auto open_cell = [&](int x, int y) {
-    return pos.cells[x][y] == EMPTY && !is_listed(0, x, y) && !record.blocked(x, y);
+    return pos.cells[x][y] == EMPTY && !is_listed(0, x, y) && !blocked(x, y);
   };
   auto worthwhile = [&](int x, int y) { return pos.score(x, y, side) >= 8 || pos.score(x, y, opp) >= 9; };
 

@@ -19,7 +19,7 @@ constexpr int32_t ROOT_WINDOW = 100000000;
 // lines of the sweep, which ride along with the next flushed line.
 class Realtime {
  public:
-  Realtime(Output& out, bool on) : out_(out), on_(on) {}
+  Realtime(Reporter* out, bool on) : out_(out), on_(on && out != nullptr) {}
   ~Realtime() { flush(); }
   bool on() const { return on_; }
   void line(const std::string& text, bool flushed = true) {
@@ -30,12 +30,12 @@ class Realtime {
   }
   void flush() {
     if (pending_.empty()) return;
-    out_.write(pending_);
+    out_->write(pending_);
     pending_.clear();
   }
 
  private:
-  Output& out_;
+  Reporter* out_;
   bool on_;
   std::string pending_;
 };
@@ -51,7 +51,7 @@ int32_t Search::root_search(int side) {
   ++expanded_count;
   ++node_stamps[0];
 
-  Realtime rt(out, Settings::get(settings.show_detail) != 0 && last_depth >= 8);
+  Realtime rt(context.reporter, SearchContext::get(context.show_detail) != 0 && last_depth >= 8);
   TopMoves top;
   int bound = BOUND_UPPER;
   int not_losing = 0;
@@ -84,10 +84,10 @@ int32_t Search::root_search(int side) {
         const bool near_last = last || i == node.batch_size - 2 || skip_at(i + 2);
         if (node.stage == STAGE_QUIET && near_last) {
           // The sweep: show the unsearched cells near stones as visited.
-          const int r = Settings::get(settings.caution_factor) >= 2 ? 3 : 2;
+          const int r = caution_factor() >= 2 ? 3 : 2;
           for (int cx = 0; cx < pos.board_height; ++cx)
             for (int cy = 0; cy < pos.board_width; ++cy) {
-              if (pos.cells[cx][cy] != EMPTY || is_listed(0, cx, cy) || record.blocked(cx, cy)) continue;
+              if (pos.cells[cx][cy] != EMPTY || is_listed(0, cx, cy) || blocked(cx, cy)) continue;
               bool near = false;
               for (int dx = -r; dx <= r && !near; ++dx)
                 for (int dy = -r; dy <= r && !near; ++dy) {
@@ -167,7 +167,7 @@ int32_t Search::root_search(int side) {
   if (rt.on() && node.listed_total > 0 && node.best < -WIN_RANGE) {
     for (int cx = 0; cx < pos.board_height; ++cx)
       for (int cy = 0; cy < pos.board_width; ++cy) {
-        if (pos.cells[cx][cy] != EMPTY || is_listed(0, cx, cy) || record.blocked(cx, cy)) continue;
+        if (pos.cells[cx][cy] != EMPTY || is_listed(0, cx, cy) || blocked(cx, cy)) continue;
         bool near = false;
         for (int dx = -3; dx <= 3 && !near; ++dx)
           for (int dy = -3; dy <= 3 && !near; ++dy) {

@@ -2,7 +2,9 @@
 // evaluation, threat search over chains of fours, the alpha-beta node search
 // with its move stages, and the root search. One Search object owns the
 // per-ply storage (allocated once), the counters and the flags; it works on
-// the engine's single Position in place and leaves it as it found it.
+// its Position in place and leaves it as it found it. A think on several
+// threads runs one Search per thread, each on its own Position, sharing
+// only the tables (search_threads.h).
 #pragma once
 
 #include <atomic>
@@ -12,9 +14,7 @@
 
 #include "board/position.h"
 #include "core/types.h"
-#include "protocol/game_record.h"
-#include "protocol/output.h"
-#include "protocol/settings.h"
+#include "search/context.h"
 #include "search/hash.h"
 #include "search/node.h"
 
@@ -34,15 +34,11 @@ using PvLine = MoveEntry[LINE_LENGTH];
 
 class Search {
  public:
-  Search(Position& pos, HashTables& hash, const Settings& settings, const GameRecord& record,
-         const std::atomic<int32_t>& stop_requested, Output& out);
+  Search(Position& pos, const SearchContext& context);
 
   Position& pos;
-  HashTables& hash;
-  const Settings& settings;
-  const GameRecord& record;
-  const std::atomic<int32_t>& stop_requested;
-  Output& out;
+  SearchContext context;
+  HashTables& hash;  // *context.hash
 
   // ---- Think state shared by the searches and the drivers ----
   uint64_t node_count = 0;
@@ -79,10 +75,15 @@ class Search {
   // again rather than allocated anew.
   void reset_all();
 
+  // Bytes of the per-ply storage every Search allocates.
+  static uint64_t storage_bytes();
+
   // Milliseconds since the process started.
   static int64_t now_ms();
   // The 1,024-node limit test; true when the search must stop.
   bool limits_reached() const;
+  int32_t caution_factor() const { return SearchContext::get(context.caution_factor); }
+  bool blocked(int x, int y) const { return (*context.blocked_cells)[x][y].load(std::memory_order_relaxed) != 0; }
 
   // ---- Evaluation ----
   int32_t evaluate(int remaining_depth, int side);

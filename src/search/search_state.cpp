@@ -15,19 +15,20 @@ namespace {
 const std::chrono::steady_clock::time_point process_start = std::chrono::steady_clock::now();
 }  // namespace
 
-Search::Search(Position& position, HashTables& hash_tables, const Settings& engine_settings,
-               const GameRecord& game_record, const std::atomic<int32_t>& stop_flag, Output& output)
+Search::Search(Position& position, const SearchContext& search_context)
     : pos(position),
-      hash(hash_tables),
-      settings(engine_settings),
-      record(game_record),
-      stop_requested(stop_flag),
-      out(output),
+      context(search_context),
+      hash(*search_context.hash),
       move_lists(std::make_unique<MoveEntry[][MAX_CELLS]>(PLY_SLOTS)),
       pv_lines(std::make_unique<PvLine[]>(PLY_SLOTS)),
       node_stamps(std::make_unique<uint64_t[]>(PLY_SLOTS)),
       cell_marks(std::make_unique<uint64_t[][MAX_SIZE][MAX_SIZE]>(PLY_SLOTS)) {
   std::memset(eval_list_, 0, sizeof eval_list_);
+}
+
+uint64_t Search::storage_bytes() {
+  return static_cast<uint64_t>(PLY_SLOTS) *
+         (sizeof(MoveEntry[MAX_CELLS]) + sizeof(PvLine) + sizeof(uint64_t) + sizeof(uint64_t[MAX_SIZE][MAX_SIZE]));
 }
 
 void Search::reset_game_state() {
@@ -67,13 +68,19 @@ int64_t Search::now_ms() {
 }
 
 bool Search::limits_reached() const {
-  const int64_t max_node = Settings::get(settings.max_node);
-  const bool stop = stop_requested.load(std::memory_order_relaxed) > 0;
+  // Called once per 1,024 nodes of this search, so that is what it adds to
+  // the total of a think on several threads.
+  const uint64_t nodes = context.node_total != nullptr
+                             ? context.node_total->fetch_add(1024, std::memory_order_relaxed) + 1024
+                             : node_count;
+  const int64_t max_node = SearchContext::get(context.max_node);
+  const bool stop = SearchContext::get(context.stop_requested) > 0 ||
+                    (context.think_over != nullptr && SearchContext::get(context.think_over) > 0);
   // max_node -1 turns off both the node limit and the clock; only a stop
   // request ends such a search.
   if (max_node == -1 && !stop) return false;
   if (stop) return true;
-  if (static_cast<int64_t>(node_count >> 10) > max_node) return true;
+  if (static_cast<int64_t>(nodes >> 10) > max_node) return true;
   return now_ms() - think_clock + 30 >= move_budget;
 }
 

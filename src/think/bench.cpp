@@ -6,6 +6,7 @@
 #include "board/position.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
+#include "protocol/search_inputs.h"
 #include "protocol/settings.h"
 #include "search/hash.h"
 #include "search/search.h"
@@ -70,7 +71,7 @@ BenchTotals run_bench(int depth) {
       pos->make_move(x, y, side);
     }
     hash.move_count = record->move_count;
-    auto search = std::make_unique<Search>(*pos, hash, settings, *record, stop, out);
+    auto search = std::make_unique<Search>(*pos, make_search_context(settings, *record, hash, stop, &out));
     search->reset_game_state();
     search->reset_counters();
     search->move_budget = 1 << 30;

@@ -144,7 +144,7 @@ void detail_line(Engine& engine, int depth, int32_t v, bool aborted) {
   const char* fmt = aborted ? "MESSAGE DETAIL DEPTH:%d-%d* VAL:%d TIME:%ldms NODE:%dm [%d,%c]"
                             : "MESSAGE DETAIL DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]";
   send_line(engine.out, fmt, depth, depth - s.min_remaining_depth, clamp_report(v),
-            static_cast<long>(Search::now_ms() - s.think_clock), static_cast<int>(s.node_count / 1000000),
+            static_cast<long>(Search::now_ms() - s.think_clock), static_cast<int>(engine.threads.nodes(s) / 1000000),
             engine.record.board_height - s.best_x, column_letter(s.best_y));
 }
 
@@ -155,7 +155,8 @@ void copy_line(PvLine& to, const PvLine& from) {
 }
 
 // The summary line(s), the best line and, in detail mode, the block line.
-void report(Engine& engine, int32_t value, int64_t elapsed) {
+// nodes: those of every search thread; the rest is the think's own search's.
+void report(Engine& engine, int32_t value, int64_t elapsed, uint64_t nodes) {
   Search& s = *engine.search;
   const GameRecord& record = engine.record;
   const bool detail = Settings::get(engine.settings.show_detail) != 0;
@@ -168,17 +169,17 @@ void report(Engine& engine, int32_t value, int64_t elapsed) {
 
   const double complexity = 100.0 * static_cast<double>(s.expanded_count) / static_cast<double>(s.node_count + 1);
   const double branching = s.branch_total / static_cast<double>(s.expanded_count + 1);
-  const int millions = static_cast<int>(s.node_count / 1000000);
+  const int millions = static_cast<int>(nodes / 1000000);
   if (detail) {
     send_line(engine.out, "MESSAGE Complexity: %.1f, %.1f | Depth: %d-%d | Time: %ldms | Node: %dm", complexity,
               branching, s.last_depth, s.last_depth - s.min_remaining_depth, static_cast<long>(elapsed), millions);
     send_line(engine.out, "MESSAGE Speed: %ld | Evaluation: %d %s",
-              static_cast<long>(s.node_count / static_cast<uint64_t>(std::max<int64_t>(s.think_clock + 1, 1))), v,
+              static_cast<long>(nodes / static_cast<uint64_t>(std::max<int64_t>(s.think_clock + 1, 1))), v,
               word);
   } else {
     send_line(engine.out, "MESSAGE %.1f | %d | %d | %ldms | %.1f | %ld | %d | %d %s", complexity, s.last_depth,
               s.last_depth - s.min_remaining_depth, static_cast<long>(elapsed), branching,
-              static_cast<long>(s.node_count / static_cast<uint64_t>(std::max<int64_t>(elapsed + 1, 1))),
+              static_cast<long>(nodes / static_cast<uint64_t>(std::max<int64_t>(elapsed + 1, 1))),
               engine.position->update_radius, v, word);
   }
 
@@ -204,11 +205,12 @@ void report(Engine& engine, int32_t value, int64_t elapsed) {
   if (any) send_line(engine.out, "%s", blocks.c_str());
 }
 
-// The searching path: rebuild, pre_select, iterative deepening. Returns the
-// think's value; sets elapsed. fallback_* receive pre_select's move, or -1
-// when it found no playable cell.
-int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed, int& fallback_x,
-                    int& fallback_y) {
+// The searching path: rebuild, pre_select, iterative deepening, on
+// thread_num threads. Returns the think's value; sets elapsed and
+// helper_nodes (the nodes of the helper threads). fallback_* receive
+// pre_select's move, or -1 when it found no playable cell.
+int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed, uint64_t& helper_nodes,
+                    int& fallback_x, int& fallback_y) {
   GameRecord& record = engine.record;
   Search& s = *engine.search;
   const Settings& settings = engine.settings;
@@ -225,6 +227,12 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
   fallback_x = value == 0 ? s.best_x : -1;
   fallback_y = value == 0 ? s.best_y : -1;
 
+  // The helpers deepen alongside from here to the end of the deepening;
+  // the result stays the think's own search's.
+  SearchThreads& threads = engine.threads;
+  threads.set_count(Settings::get(settings.thread_num), s);
+  threads.start(s, side, Settings::get(settings.max_depth));
+
   const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
   for (int depth = 1;; ++depth) {
     s.last_depth = depth;
@@ -240,7 +248,7 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
       }
     }
     if (node_test && max_node != -1 && max_node < NODE_LIMIT_CEILING &&
-        static_cast<int64_t>(s.node_count / 1024) * 4 >= static_cast<int64_t>(max_node))
+        static_cast<int64_t>(threads.nodes(s) / 1024) * 4 >= static_cast<int64_t>(max_node))
       break;
     if (depth > Settings::get(settings.max_depth)) break;
 
@@ -264,6 +272,7 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
     }
   }
 
+  helper_nodes = threads.stop(s);
   elapsed = Search::now_ms() - s.think_clock;
   s.last_depth -= 1;
   s.last_value = value;
@@ -277,8 +286,9 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
 int32_t search_and_report(Engine& engine, int side, bool ample_time) {
   Search& s = *engine.search;
   int64_t elapsed = 0;
+  uint64_t helper_nodes = 0;
   int fallback_x = -1, fallback_y = -1;
-  const int32_t value = search_path(engine, side, ample_time, elapsed, fallback_x, fallback_y);
+  const int32_t value = search_path(engine, side, ample_time, elapsed, helper_nodes, fallback_x, fallback_y);
   // A search whose only move was unplayable (a forced block on a blocked or
   // forbidden cell) leaves (-1, -1): the game is lost, but it is finished by
   // the rules, so play pre_select's move.
@@ -286,7 +296,7 @@ int32_t search_and_report(Engine& engine, int side, bool ample_time) {
     s.best_x = fallback_x;
     s.best_y = fallback_y;
   }
-  report(engine, value, elapsed);
+  report(engine, value, elapsed, s.node_count + helper_nodes);
   return value;
 }
 
@@ -359,7 +369,7 @@ void normal_think(Engine& engine) {
   }
   if (shortcut) {
     s.think_clock = 0;
-    report(engine, value, 0);
+    report(engine, value, 0, s.node_count);
   } else {
     search_and_report(engine, side, ample_time);
   }

@@ -12,6 +12,7 @@
 #include "board/position.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
+#include "protocol/search_inputs.h"
 #include "protocol/settings.h"
 #include "search/hash.h"
 #include "search/search.h"
@@ -36,7 +37,7 @@ struct SearchFixture {
     pos->configure(width, height, rule);
     hash.resize_hash_tables();
     hash.clear_hash_tables();
-    search = std::make_unique<Search>(*pos, hash, settings, *record, stop, out);
+    search = std::make_unique<Search>(*pos, make_search_context(settings, *record, hash, stop, &out));
     search->reset_game_state();
     search->move_budget = 1000000000;
     search->think_clock = Search::now_ms();

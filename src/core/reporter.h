@@ -1,0 +1,21 @@
+// Where a layer below the protocol sends the lines it writes. The protocol's
+// outputs implement it; a search reaches the manager only through one.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+namespace orvel {
+
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  // text holds complete lines, each ending in '\n', delivered as a whole.
+  virtual void write(const std::string& text) = 0;
+};
+
+// printf-style formatting into a std::string.
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string vformat(const char* fmt, va_list args);
+
+}  // namespace orvel
