@@ -8,6 +8,7 @@
 #include "protocol/engine.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "renju/forbidden.h"
 #include "think/think.h"
@@ -56,7 +57,11 @@ Engine::~Engine() {
 void Engine::start_worker() {
   if (worker_started_) return;
   worker_started_ = true;
-  worker_ = std::thread([this] { worker_loop(); });
+  if (!worker_.start([](void* self) { static_cast<Engine*>(self)->worker_loop(); }, this, SEARCH_STACK_BYTES)) {
+    // Without the worker no think could ever answer.
+    send_line(out, "ERROR cannot start the search thread");
+    std::exit(1);
+  }
 }
 
 void Engine::start_thinking() {

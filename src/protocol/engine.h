@@ -12,9 +12,9 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "board/position.h"
+#include "core/platform.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
@@ -48,7 +48,8 @@ class Engine {
   int32_t balance_offset = 0;
   int32_t nbest_count = 1;
 
-  // Start the worker thread (once; it is never joined).
+  // Start the worker thread (once), on a stack that holds the deepest
+  // search.
   void start_worker();
   void start_thinking();
   void stop_thinking();
@@ -84,7 +85,7 @@ class Engine {
   void worker_loop();
   void run_think();
 
-  std::thread worker_;
+  SystemThread worker_;
   bool worker_started_ = false;
   std::mutex request_mutex_;
   std::condition_variable request_cv_;
