@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "board/pattern_table.h"
 #include "renju/forbidden.h"
 #include "think/think.h"
 
@@ -18,6 +19,15 @@ namespace orvel {
 const char* const ORVEL_VERSION = "0.1";
 
 namespace {
+
+// What the process needs beyond the engine's own stores: code, the C and
+// C++ runtime, the touched parts of the thread stacks and the I/O buffers.
+// Measured at about 4 MiB on Linux (peak resident with one-bucket tables,
+// less the stores counted in memory_use); twice that leaves room for other
+// runtimes.
+constexpr uint64_t PROCESS_ALLOWANCE_BYTES = uint64_t{8} << 20;
+// The pattern tables are built once per rule played and then kept.
+constexpr uint64_t RULE_COUNT = 3;
 
 const char* rule_name(int rule) {
   switch (effective_rule(rule)) {
@@ -66,6 +76,7 @@ void Engine::start_worker() {
 
 void Engine::start_thinking() {
   stop_requested.store(0);
+  think_requested_ms_ = Search::now_ms();
   {
     // The worker is idle here (every caller stopped the previous think),
     // so nobody else touches think_done_; the lock only orders the write.
@@ -90,6 +101,13 @@ bool Engine::thinking() {
   return !think_done_;
 }
 
+int64_t Engine::take_think_start() {
+  const int64_t now = Search::now_ms();
+  const int64_t requested = think_requested_ms_;
+  think_requested_ms_ = -1;
+  return requested >= 0 && requested <= now ? requested : now;
+}
+
 void Engine::worker_loop() {
   for (;;) {
     {
@@ -99,6 +117,7 @@ void Engine::worker_loop() {
       if (worker_exit_) return;
     }
     run_think();
+    think_requested_ms_ = -1;  // taken by a normal think, dropped by the others
     {
       std::lock_guard<std::mutex> lock(done_mutex_);
       think_done_ = true;
@@ -236,6 +255,42 @@ void Engine::show_forbidden() {
   }
   if (record.built_rule != RENJU) rebuild(RENJU);
   out.write(forbidden_line(*position) + "\n");
+}
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+
+uint64_t Engine::memory_use(int64_t bucket_count) {
+  return PROCESS_ALLOWANCE_BYTES + sizeof(Engine) + sizeof(Position) + sizeof(Search) + Search::ply_storage_bytes() +
+         RULE_COUNT * sizeof(PatternTables) + HashTables::table_bytes(bucket_count);
+}
+
+int64_t Engine::table_bucket_count() const {
+  const int64_t requested = Settings::get(settings.hash_size);
+  const int64_t max_memory = Settings::get(settings.max_memory);
+  if (max_memory <= 0 || requested <= 0 || memory_use(requested) < static_cast<uint64_t>(max_memory))
+    return requested;
+  int64_t count = 1;
+  while (count * 2 < requested && memory_use(count * 2) < static_cast<uint64_t>(max_memory)) count *= 2;
+  return memory_use(count) < static_cast<uint64_t>(max_memory) ? count : 0;
+}
+
+void Engine::apply_table_sizes() {
+  const int64_t count = table_bucket_count();
+  hash.apply_hash_size(static_cast<int32_t>(count));
+  // The first think allocates here rather than in its rebuild, so the size
+  // announced is the one the tables really have.
+  hash.resize_hash_tables();
+  // Detail mode tells once when the limit has shrunk the tables, and again
+  // at every change of the size it leads to.
+  if (Settings::get(settings.show_detail) == 0 || count == announced_buckets_) return;
+  announced_buckets_ = count;
+  if (count == Settings::get(settings.hash_size)) return;
+  send_line(out, "MESSAGE DETAIL hash tables %lld+%lld buckets, %llu bytes (max_memory %d)",
+            static_cast<long long>(hash.tt_allocated), static_cast<long long>(hash.cache_allocated),
+            static_cast<unsigned long long>(HashTables::table_bytes(hash.tt_allocated)),
+            static_cast<int>(Settings::get(settings.max_memory)));
 }
 
 // ---------------------------------------------------------------------------

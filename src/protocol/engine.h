@@ -55,6 +55,10 @@ class Engine {
   void stop_thinking();
   // True while a requested think has not finished.
   bool thinking();
+  // The clock (Search::now_ms) when start_thinking asked for the running
+  // think, or now when the think was not asked for that way (worker side;
+  // each request is taken once).
+  int64_t take_think_start();
 
   // ---- Position commands (main thread, think stopped) ----
   // START / RECTSTART after the numbers were parsed: validates the extents,
@@ -71,6 +75,19 @@ class Engine {
   void block_cell(int x, int y);
   void hash_clear();
   void show_forbidden();
+
+  // ---- Memory (INFO max_memory) ----
+  // The memory the engine holds with hash tables of bucket_count buckets
+  // per array: everything it allocates plus an allowance for the process
+  // itself. Every store the engine keeps is a term of this one sum.
+  static uint64_t memory_use(int64_t bucket_count);
+  // The bucket count for the next think: hash_size, or, when max_memory is
+  // above 0 and hash_size does not fit below it, the largest power of two
+  // that does (0, no tables, when not even one bucket fits).
+  int64_t table_bucket_count() const;
+  // Give the tables table_bucket_count buckets (worker, at the start of a
+  // searching think); in detail mode a size cut by max_memory is announced.
+  void apply_table_sizes();
 
   // ---- Worker side ----
   // Rebuild the position for the current rule when needed (announcing it).
@@ -94,6 +111,8 @@ class Engine {
   std::mutex done_mutex_;
   std::condition_variable done_cv_;
   bool think_done_ = true;
+  int64_t announced_buckets_ = -1;
+  int64_t think_requested_ms_ = -1;  // written before the request is signalled
 };
 
 }  // namespace orvel

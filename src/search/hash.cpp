@@ -170,6 +170,10 @@ uint64_t HashTables::default_memory_limit() {
   return physical == 0 ? std::numeric_limits<uint64_t>::max() : physical / 2;
 }
 
+uint64_t HashTables::table_bytes(int64_t bucket_count) {
+  return static_cast<uint64_t>(std::max<int64_t>(bucket_count, 0)) * BYTES_PER_COUNT;
+}
+
 HashTables::~HashTables() {
   release_arrays(tt_, tt_allocated, TT_BUCKET_BYTES);
   release_arrays(cache_, cache_allocated, CACHE_BUCKET_BYTES);
