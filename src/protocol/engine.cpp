@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <new>
 
+#include "board/pattern_table.h"
 #include "protocol/search_inputs.h"
 #include "renju/forbidden.h"
 #include "think/swap2.h"
@@ -21,6 +23,15 @@ namespace orvel {
 const char* const ORVEL_VERSION = "0.1";
 
 namespace {
+
+// What the process needs beyond the engine's own stores: code, the C and
+// C++ runtime, the touched parts of the thread stacks and the I/O buffers.
+// Measured at about 3 MiB on Linux (peak resident with one-bucket tables,
+// less the stores counted in memory_use); twice that leaves room for other
+// runtimes.
+constexpr uint64_t PROCESS_ALLOWANCE_BYTES = uint64_t{8} << 20;
+// The pattern tables are built once per rule played and then kept.
+constexpr uint64_t RULE_COUNT = 3;
 
 const char* rule_name(int rule) {
   switch (effective_rule(rule)) {
@@ -79,11 +90,16 @@ void Engine::reset() {
 void Engine::start_worker() {
   if (worker_started_) return;
   worker_started_ = true;
-  worker_ = std::thread([this] { worker_loop(); });
+  if (!worker_.start([](void* self) { static_cast<Engine*>(self)->worker_loop(); }, this, SEARCH_STACK_BYTES)) {
+    // Without the worker no think could ever answer.
+    send_line(out, "ERROR cannot start the search thread");
+    std::exit(1);
+  }
 }
 
 void Engine::start_thinking() {
   stop_requested.store(0);
+  think_requested_ms_ = Search::now_ms();
   {
     // The worker is idle here (every caller stopped the previous think),
     // so nobody else touches think_done_; the lock only orders the write.
@@ -116,6 +132,13 @@ bool Engine::wait_think_end(int64_t limit_ms) {
   return done_cv_.wait_for(lock, std::chrono::milliseconds(limit_ms), [this] { return think_done_; });
 }
 
+int64_t Engine::take_think_start() {
+  const int64_t now = Search::now_ms();
+  const int64_t requested = think_requested_ms_;
+  think_requested_ms_ = -1;
+  return requested >= 0 && requested <= now ? requested : now;
+}
+
 void Engine::worker_loop() {
   for (;;) {
     {
@@ -125,6 +148,7 @@ void Engine::worker_loop() {
       if (worker_exit_) return;
     }
     run_think();
+    think_requested_ms_ = -1;  // taken by a normal think, dropped by the others
     {
       std::lock_guard<std::mutex> lock(done_mutex_);
       think_done_ = true;
@@ -312,6 +336,53 @@ void Engine::show_forbidden() {
   }
   if (record.built_rule != RENJU) rebuild(RENJU);
   out.write(forbidden_line(*position) + "\n");
+}
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+
+uint64_t Engine::memory_use(int64_t bucket_count, int threads) {
+  return PROCESS_ALLOWANCE_BYTES + sizeof(Engine) + sizeof(Position) + sizeof(Search) + Search::ply_storage_bytes() +
+         static_cast<uint64_t>(std::max(threads - 1, 0)) * SearchThreads::bytes_per_helper() +
+         RULE_COUNT * sizeof(PatternTables) + HashTables::table_bytes(bucket_count);
+}
+
+int Engine::search_thread_count() const {
+  const int wanted = std::clamp<int>(Settings::get(settings.thread_num), 1, MAX_SEARCH_THREADS);
+  const int64_t max_memory = Settings::get(settings.max_memory);
+  if (max_memory <= 0) return wanted;
+  int threads = wanted;
+  while (threads > 1 && memory_use(1, threads) >= static_cast<uint64_t>(max_memory)) --threads;
+  return threads;
+}
+
+int64_t Engine::table_bucket_count() const {
+  const int64_t requested = Settings::get(settings.hash_size);
+  const int64_t max_memory = Settings::get(settings.max_memory);
+  const int threads = search_thread_count();
+  auto fits = [&](int64_t count) { return memory_use(count, threads) < static_cast<uint64_t>(max_memory); };
+  if (max_memory <= 0 || requested <= 0 || fits(requested)) return requested;
+  int64_t count = 1;
+  while (count * 2 < requested && fits(count * 2)) count *= 2;
+  return fits(count) ? count : 0;
+}
+
+void Engine::apply_table_sizes() {
+  const int64_t count = table_bucket_count();
+  hash.apply_hash_size(static_cast<int32_t>(count));
+  // The first think allocates here rather than in its rebuild, so the size
+  // announced is the one the tables really have.
+  hash.resize_hash_tables();
+  // Detail mode tells once when the limit has shrunk the tables, and again
+  // at every change of the size it leads to.
+  if (Settings::get(settings.show_detail) == 0 || count == announced_buckets_) return;
+  announced_buckets_ = count;
+  if (count == Settings::get(settings.hash_size)) return;
+  send_line(out, "MESSAGE DETAIL hash tables %lld+%lld buckets, %llu bytes (max_memory %d)",
+            static_cast<long long>(hash.tt_allocated), static_cast<long long>(hash.cache_allocated),
+            static_cast<unsigned long long>(HashTables::table_bytes(hash.tt_allocated)),
+            static_cast<int>(Settings::get(settings.max_memory)));
 }
 
 // ---------------------------------------------------------------------------

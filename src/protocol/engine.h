@@ -12,9 +12,9 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "board/position.h"
+#include "core/platform.h"
 #include "protocol/game_record.h"
 #include "protocol/output.h"
 #include "protocol/settings.h"
@@ -74,7 +74,8 @@ class Engine {
   // after session, each as if it were the first.
   void reset();
 
-  // Start the worker thread (once; it is never joined).
+  // Start the worker thread (once), on a stack that holds the deepest
+  // search.
   void start_worker();
   void start_thinking();
   void stop_thinking();
@@ -83,6 +84,10 @@ class Engine {
   // Wait until the running think, if any, ends by itself (no stop request),
   // for at most limit_ms when that is not negative. True when no think runs.
   bool wait_think_end(int64_t limit_ms = -1);
+  // The clock (Search::now_ms) when start_thinking asked for the running
+  // think, or now when the think was not asked for that way (worker side;
+  // each request is taken once).
+  int64_t take_think_start();
 
   // ---- Position commands (main thread, think stopped) ----
   // START / RECTSTART after the numbers were parsed: validates the extents,
@@ -105,6 +110,25 @@ class Engine {
   void block_cell(int x, int y);
   void hash_clear();
   void show_forbidden();
+
+  // ---- Memory (INFO max_memory) ----
+  // The memory the engine holds with hash tables of bucket_count buckets
+  // per array: everything it allocates plus an allowance for the process
+  // itself. Every store the engine keeps is a term of this one sum.
+  // Each helper search thread adds its own position and per-ply storage.
+  static uint64_t memory_use(int64_t bucket_count, int threads = 1);
+  // The search threads of the next normal think: thread_num, or, when
+  // max_memory is above 0, as many as fit below it with one-bucket tables
+  // (at least one).
+  int search_thread_count() const;
+  // The bucket count for the next think: hash_size, or, when max_memory is
+  // above 0 and hash_size does not fit below it (beside the storage of the
+  // search threads), the largest power of two that does (0, no tables, when
+  // not even one bucket fits).
+  int64_t table_bucket_count() const;
+  // Give the tables table_bucket_count buckets (worker, at the start of a
+  // searching think); in detail mode a size cut by max_memory is announced.
+  void apply_table_sizes();
 
   // ---- Worker side ----
   // Rebuild the position for the current rule when needed (announcing it).
@@ -130,7 +154,7 @@ class Engine {
   int body_count_ = 0;
   bool in_body_[MAX_SIZE][MAX_SIZE] = {};
 
-  std::thread worker_;
+  SystemThread worker_;
   bool worker_started_ = false;
   std::mutex request_mutex_;
   std::condition_variable request_cv_;
@@ -139,6 +163,8 @@ class Engine {
   std::mutex done_mutex_;
   std::condition_variable done_cv_;
   bool think_done_ = true;
+  int64_t announced_buckets_ = -1;
+  int64_t think_requested_ms_ = -1;  // written before the request is signalled
 };
 
 }  // namespace orvel

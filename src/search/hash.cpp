@@ -2,13 +2,12 @@
 // and stores. See hash.h for the layout.
 #include "search/hash.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+
+#include "core/platform.h"
 
 namespace orvel {
 
@@ -145,35 +144,6 @@ inline int64_t floor_power_of_two(int64_t n) {
   return p;
 }
 
-// Large arrays are mapped straight from the system: their pages arrive
-// zero-filled on first touch, so a fresh table costs nothing until the
-// search writes to it, and clearing one hands its pages back instead of
-// writing every byte. A short first think of a game then no longer spends
-// its budget writing 192 MiB of zeros; the search pays only for the pages
-// it touches. Small arrays keep calloc and memset.
-constexpr size_t MAPPED_BYTES = size_t{1} << 21;
-
-void* zeroed_alloc(size_t bytes) {
-  if (bytes >= MAPPED_BYTES) {
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p == MAP_FAILED ? nullptr : p;
-  }
-  return std::calloc(bytes, 1);
-}
-
-void zeroed_free(void* p, size_t bytes) {
-  if (p == nullptr) return;
-  if (bytes >= MAPPED_BYTES)
-    munmap(p, bytes);
-  else
-    std::free(p);
-}
-
-void zero_fill(void* p, size_t bytes) {
-  if (bytes >= MAPPED_BYTES && madvise(p, bytes, MADV_DONTNEED) == 0) return;  // zero pages on demand
-  std::memset(p, 0, bytes);
-}
-
 // Get `arrays` zero-filled arrays of `count` buckets each, or none at all.
 template <typename Entry, int Arrays>
 bool allocate_arrays(int64_t count, int64_t max_count, uint64_t bucket_bytes, Entry* (&out)[Arrays]) {
@@ -232,16 +202,32 @@ void resize_table(int64_t requested, int64_t& allocated, uint64_t bucket_bytes, 
   }
 }
 
+// Zero every array of one table. A table whose pages could not be had back
+// after the clear is dropped: no table is better than one that cannot be
+// read.
+template <typename Entry, int Arrays>
+void clear_table(int64_t& allocated, uint64_t bucket_bytes, Entry* (&arrays)[Arrays]) {
+  if (allocated <= 0) return;
+  bool lost = false;
+  for (Entry* a : arrays) {
+    if (a != nullptr && !zero_fill(a, static_cast<size_t>(allocated) * static_cast<size_t>(bucket_bytes)))
+      lost = true;
+  }
+  if (lost) {
+    release_arrays(arrays, allocated, bucket_bytes);
+    allocated = 0;
+  }
+}
+
 }  // namespace
 
 uint64_t HashTables::default_memory_limit() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long page_size = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || page_size <= 0) return std::numeric_limits<uint64_t>::max();
-  const uint64_t p = static_cast<uint64_t>(pages);
-  const uint64_t s = static_cast<uint64_t>(page_size);
-  if (p > std::numeric_limits<uint64_t>::max() / s) return std::numeric_limits<uint64_t>::max() / 2;
-  return p * s / 2;
+  const uint64_t physical = physical_memory_bytes();
+  return physical == 0 ? std::numeric_limits<uint64_t>::max() : physical / 2;
+}
+
+uint64_t HashTables::table_bytes(int64_t bucket_count) {
+  return static_cast<uint64_t>(std::max<int64_t>(bucket_count, 0)) * BYTES_PER_COUNT;
 }
 
 HashTables::~HashTables() {
@@ -259,16 +245,8 @@ void HashTables::resize_hash_tables() {
 }
 
 void HashTables::clear_hash_tables() {
-  if (tt_allocated > 0) {
-    for (TTEntry* a : tt_) {
-      if (a != nullptr) zero_fill(a, static_cast<size_t>(tt_allocated) * TT_BUCKET_BYTES);
-    }
-  }
-  if (cache_allocated > 0) {
-    for (CacheEntry* a : cache_) {
-      if (a != nullptr) zero_fill(a, static_cast<size_t>(cache_allocated) * CACHE_BUCKET_BYTES);
-    }
-  }
+  clear_table(tt_allocated, TT_BUCKET_BYTES, tt_);
+  clear_table(cache_allocated, CACHE_BUCKET_BYTES, cache_);
 }
 
 void HashTables::apply_hash_size(int32_t hash_size) {

@@ -72,6 +72,8 @@ class HashTables {
   // often promise it). Tests lower it to exercise the fallback.
   uint64_t memory_limit = default_memory_limit();
   static uint64_t default_memory_limit();
+  // The bytes both tables take with `bucket_count` buckets per array.
+  static uint64_t table_bytes(int64_t bucket_count);
 
   // Make the arrays match the requested counts. When memory cannot be had
   // the tables in use are kept; with none in use, the largest power of two

@@ -65,6 +65,9 @@ class Search {
   uint64_t eval_counter = 0;
   uint64_t cell_stamps[MAX_SIZE][MAX_SIZE] = {};
 
+  // The bytes of the per-ply storage above, held from construction on.
+  static uint64_t ply_storage_bytes();
+
   // Reset everything a rebuild of the position resets: evaluation counter
   // and stamps, node stamps and cell marks, last_value, last_depth,
   // search_aborted.
@@ -75,15 +78,16 @@ class Search {
   // again rather than allocated anew.
   void reset_all();
 
-  // Bytes of the per-ply storage every Search allocates.
-  static uint64_t storage_bytes();
 
   // Milliseconds since the process started.
   static int64_t now_ms();
-  // The 1,024-node limit test; true when the search must stop.
+  // The 1,024-node limit test; true when the search must stop. The clock
+  // cuts a search off cutoff_margin_ms(move_budget) before the budget ends:
+  // the larger of 30 ms and 5% of the budget.
   bool limits_reached() const;
   int32_t caution_factor() const { return SearchContext::get(context.caution_factor); }
   bool blocked(int x, int y) const { return (*context.blocked_cells)[x][y].load(std::memory_order_relaxed) != 0; }
+  static int64_t cutoff_margin_ms(int64_t budget);
 
   // ---- Evaluation ----
   int32_t evaluate(int remaining_depth, int side);

@@ -1,6 +1,7 @@
 // The search state's housekeeping: the per-ply storage (allocated once, when
 // the Search is made), the resets of a rebuild and of a think, the process
 // clock and the limit test that every search runs each 1,024 nodes.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -26,7 +27,7 @@ Search::Search(Position& position, const SearchContext& search_context)
   std::memset(eval_list_, 0, sizeof eval_list_);
 }
 
-uint64_t Search::storage_bytes() {
+uint64_t Search::ply_storage_bytes() {
   return static_cast<uint64_t>(PLY_SLOTS) *
          (sizeof(MoveEntry[MAX_CELLS]) + sizeof(PvLine) + sizeof(uint64_t) + sizeof(uint64_t[MAX_SIZE][MAX_SIZE]));
 }
@@ -81,7 +82,15 @@ bool Search::limits_reached() const {
   if (max_node == -1 && !stop) return false;
   if (stop) return true;
   if (static_cast<int64_t>(nodes >> 10) > max_node) return true;
-  return now_ms() - think_clock + 30 >= move_budget;
+  return now_ms() - think_clock + cutoff_margin_ms(move_budget) >= move_budget;
+}
+
+int64_t Search::cutoff_margin_ms(int64_t budget) {
+  // A fixed 30 ms is thin on a busy machine: the reply may wait that long
+  // for a core. A twentieth of the budget scales with what is at stake.
+  constexpr int64_t MIN_MARGIN_MS = 30;
+  constexpr int64_t MARGIN_SHARE = 20;
+  return std::max<int64_t>(MIN_MARGIN_MS, budget / MARGIN_SHARE);
 }
 
 bool Search::forbidden_for(int x, int y, int side) {

@@ -76,7 +76,7 @@ struct Analysis {
     s.move_budget = budget;
     s.think_clock = Search::now_ms();
     s.search_aborted = false;
-    engine.hash.apply_hash_size(Settings::get(settings.hash_size));
+    engine.apply_table_sizes();
     engine.apply_rule();
     engine.hash.move_count = record.move_count;
     s.last_depth = 0;

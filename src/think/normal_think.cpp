@@ -215,11 +215,7 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
   Search& s = *engine.search;
   const Settings& settings = engine.settings;
 
-  s.think_clock = Search::now_ms();
   s.search_aborted = false;
-  // The table size is settled before the rebuild: the rebuild clears the
-  // tables either way, and a new size then costs one allocation, not two.
-  engine.hash.apply_hash_size(Settings::get(settings.hash_size));
   engine.apply_rule();
   engine.hash.move_count = record.move_count;
 
@@ -230,7 +226,7 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
   // The helpers deepen alongside from here to the end of the deepening;
   // the result stays the think's own search's.
   SearchThreads& threads = engine.threads;
-  threads.set_count(Settings::get(settings.thread_num), s);
+  threads.set_count(engine.search_thread_count(), s);
   threads.start(s, side, Settings::get(settings.max_depth));
 
   const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
@@ -345,7 +341,14 @@ void normal_think(Engine& engine) {
   Search& s = *engine.search;
   const Settings& settings = engine.settings;
 
-  // Set-up.
+  // Set-up. The clock runs from the moment the think was asked for, so the
+  // worker's wake-up and the set-up below (table sizes here, the rebuild of
+  // the first think and of a rule change in search_path) count against the
+  // budget like the search itself. The table size is settled before the
+  // rebuild: the rebuild clears the tables either way, and a new size then
+  // costs one allocation, not two.
+  s.think_clock = engine.take_think_start();
+  engine.apply_table_sizes();
   const int side = record.side_to_move();
   s.reset_counters();
   const int32_t time_left = Settings::get(settings.time_left);

@@ -1,6 +1,6 @@
 // In-process driver for the protocol tests: an Engine writing into a
 // CaptureOutput, fed command scripts through the real dispatcher from an
-// in-memory FILE*. Thinks run on the real worker thread.
+// input file. Thinks run on the real worker thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "input_file.h"
 #include "protocol/dispatcher.h"
 #include "protocol/engine.h"
 #include "protocol/output.h"
@@ -31,13 +32,9 @@ inline void make_light(Engine& engine) {
 // when END or the end of the script ended the session early (END returns
 // false from dispatch, a body cut short by the end of input likewise).
 inline bool run_script(Engine& engine, const std::string& script) {
-  std::string copy = script;
-  std::FILE* in = fmemopen(copy.data(), copy.size(), "r");
-  if (in == nullptr) {
-    ADD_FAILURE() << "fmemopen failed";
-    return false;
-  }
-  LineReader reader(in, /*exit_at_eof=*/false);
+  InputFile input(script);
+  if (input.get() == nullptr) return false;
+  LineReader reader(input.get(), /*exit_at_eof=*/false);
   bool open = true;
   while (reader.read_line()) {
     if (!dispatch_command(engine, reader)) {
@@ -45,7 +42,6 @@ inline bool run_script(Engine& engine, const std::string& script) {
       break;
     }
   }
-  std::fclose(in);
   return open;
 }
 

@@ -36,14 +36,14 @@ TEST(LineReading, LineFeedCarriageReturnAndThe8191CharacterCut) {
       {std::string("A\0\xff\x01Z\nB\n", 8), {std::string("A\0\xff\x01Z", 5), "B"}},  // bytes are kept as they come
   };
   for (auto [input, lines] : cases) {
-    std::FILE* in = fmemopen(input.data(), input.size(), "r");
-    LineReader r(in, false);
+    InputFile in(input);
+    ASSERT_NE(in.get(), nullptr);
+    LineReader r(in.get(), false);
     for (const std::string& want : lines) {
       ASSERT_TRUE(r.read_line());
       EXPECT_EQ(std::string(r.buffer(), want.size() + 1), want + '\0');
     }
     EXPECT_FALSE(r.read_line());
-    std::fclose(in);
   }
 }
 

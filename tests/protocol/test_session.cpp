@@ -3,8 +3,6 @@
 // exit status checked. Every position command waits for the running think,
 // so the order of the lines is fixed.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <random>
@@ -12,24 +10,17 @@
 #include <sstream>
 #include <string>
 
+#include "engine_process.h"
+
 namespace {
 
 // Runs the engine on input (killed after 120 s) and checks that it exits with
 // status 0 and writes exactly the expected lines, each a regular expression;
 // think reports are dropped unless keep matches them.
 void expect_session(const std::string& input, const std::vector<std::string>& expected, const char* keep = "") {
-  std::string in_name = ::testing::TempDir() + "orvel_session_XXXXXX";
-  const int fd = mkstemp(in_name.data());
-  ASSERT_TRUE(fd >= 0 && write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size()));
-  close(fd);
-  std::FILE* out = popen(("timeout -s KILL 120 " ORVEL_ENGINE_PATH " <" + in_name).c_str(), "r");
-  std::string text;
-  char buffer[4096];
-  for (size_t n; out && (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
-  const int status = out ? pclose(out) : -1;
-  unlink(in_name.c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-  std::istringstream lines_in(text);
+  const orvel::testing::EngineRun run = orvel::testing::run_engine(input);
+  EXPECT_EQ(run.exit_code, 0);
+  std::istringstream lines_in(run.output);
   std::vector<std::string> lines;
   for (std::string l; std::getline(lines_in, l);)
     if (l.rfind("MESSAGE ", 0) != 0 ||
@@ -103,6 +94,14 @@ TEST(Session, EndOfInputAndEndExitWithStatusZero) {
   expect_session("ENDGAME\nABOUT\n", {});
   expect_session("START 15\nBOARD\n7,7,1\n", {HI, "OK"});  // end of input inside a body: no error line
   expect_session("ovblock\n3,3\n", {});
+}
+
+TEST(Session, CarriageReturnsAndCtrlZAreJustBytes) {
+  // Input and output are raw bytes on every system: CR LF lines read like
+  // LF lines, a Ctrl-Z byte is an unknown command rather than the end of the
+  // input, and no reply gains a carriage return.
+  expect_session("ABOUT\r\nSTART 15\r\n\x1a\r\nPLAY 7,7\r\n\x1a\nRESTART\r\nABOUT\r\nEND\r\n",
+                 {ABOUT, HI, "OK", "UNKNOWN command", "7,7", "UNKNOWN command", HI, "OK", ABOUT});
 }
 
 TEST(Session, BinaryJunkAndOverlongLinesAreUnknownCommands) {

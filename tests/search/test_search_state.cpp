@@ -19,9 +19,13 @@ TEST(SearchState, LimitsReached) {
       {5, 0, 6 * 1024 - 1, 0, NEVER, false}, {5, 0, 6 * 1024, 0, NEVER, true},
       {0, 0, 1023, 0, NEVER, false}, {0, 0, 1024, 0, NEVER, true},
       {2000000000, 0, uint64_t{1} << 62, 0, NEVER, true},
-      // The clock stops a search 30 ms before the budget is spent.
+      // The clock stops a search the larger of 30 ms and 5% of the budget
+      // before the budget is spent.
       {2000000000, 0, 0, 1000, 1100, false}, {2000000000, 0, 0, 1000, 1025, true},
       {2000000000, 0, 0, 0, 30, true},
+      {2000000000, 0, 0, 530, 600, false}, {2000000000, 0, 0, 570, 600, true},
+      {2000000000, 0, 0, 900, 1000, false}, {2000000000, 0, 0, 950, 1000, true},
+      {2000000000, 0, 0, 28400, 30000, false}, {2000000000, 0, 0, 28500, 30000, true},
       // A stop request ends any search; max_node -1 turns off the node and the time limit.
       {2000000000, 1, 0, 0, NEVER, true},
       {-1, 0, uint64_t{1} << 40, 100000, 10, false},
@@ -38,6 +42,12 @@ TEST(SearchState, LimitsReached) {
         << "max_node " << r.max_node << " stop " << r.stop << " nodes " << r.nodes << " elapsed " << r.elapsed
         << " budget " << r.budget;
   }
+}
+
+TEST(SearchState, CutoffMarginIsTheLargerOf30MsAnd5PercentOfTheBudget) {
+  const int64_t cases[][2] = {{0, 30}, {100, 30}, {600, 30}, {619, 30}, {620, 31},
+                              {1000, 50}, {5000, 250}, {30000, 1500}, {int64_t{1} << 30, (int64_t{1} << 30) / 20}};
+  for (const auto& c : cases) EXPECT_EQ(Search::cutoff_margin_ms(c[0]), c[1]) << "budget " << c[0];
 }
 
 // A rebuild forgets the old game's stamps, marks and results; a think's counters are separate.
