@@ -16,15 +16,22 @@ constexpr int8_t set_of_code[16] = {-1, -1, -1, -1, -1, -1, -1, 3, 3, 2, 2, 1, 0
 // The field of a line window that holds the window's own cell.
 constexpr uint32_t WINDOW_CENTRE = 3u << 8;
 
-// A looked-up entry and a stored record agree in both codes and spaces.
-inline bool same_pattern(const PatternEntry& e, const DirPattern& r) {
+// The fields in which a looked-up entry and a stored record differ, both
+// read as one word: code[0], code[1], space[0], space[1] in 16-bit lanes
+// from the lowest.
+inline uint64_t pattern_difference(const PatternEntry& e, const DirPattern& r) {
   static_assert(sizeof(PatternEntry) == sizeof(uint64_t) && sizeof(DirPattern) == sizeof(uint64_t),
                 "entries and records compare as one word");
   uint64_t a, b;
   std::memcpy(&a, &e, sizeof a);
   std::memcpy(&b, &r, sizeof b);
-  return a == b;
+  return a ^ b;
 }
+// The lanes of each side's code and space in that word (little-endian).
+constexpr uint64_t SIDE_LANES[2] = {0x0000FFFF0000FFFFull, 0xFFFF0000FFFF0000ull};
+
+// What a cell adds to its side's room total.
+inline int room_of(int weight, int score) { return (weight >= 25 && score >= 6) ? weight : 0; }
 
 // The record change sits in the innermost loop of every placement; a call
 // there costs more than the change itself.
@@ -198,7 +205,8 @@ void Position::add_cell_contribution(int x, int y, int s, int d) {
 
 void Position::save_record(int x, int y, int d) {
   RecordSave& r = undo_log.record[undo_log.records++];
-  r.cell = static_cast<uint16_t>(x * MAX_SIZE + y);
+  r.x = static_cast<uint8_t>(x);
+  r.y = static_cast<uint8_t>(y);
   r.d = static_cast<uint8_t>(d);
   r.pattern = dir_patterns[d][x][y];
   r.record = cell_records[x][y];
@@ -237,7 +245,7 @@ ORVEL_ALWAYS_INLINE void Position::change_record(int x, int y, int s, int d, int
   const int contribution = static_cast<int16_t>((weight * combined) / 32);
   side_total[s] += contribution - r.contribution[s];
   r.contribution[s] = static_cast<int16_t>(contribution);
-  room_total[s] += ((weight >= 25 && score >= 6) ? weight : 0) - ((old_weight >= 25 && old_score >= 6) ? old_weight : 0);
+  room_total[s] += room_of(weight, score) - room_of(old_weight, old_score);
 
   const int old_set = set_of_code[old_code], new_set = set_of_code[new_code];
   if (old_set != new_set) {
@@ -342,12 +350,11 @@ void Position::refresh_line_impl(int d, int x, int y) {
       e.code[0] = static_cast<int16_t>(exact_code(cx, cy, d, BLACK, e.code[0]));
     if (fix_white && (e.code[1] == PAT_OPEN_FOUR || e.code[1] == PAT_FIVE))
       e.code[1] = static_cast<int16_t>(exact_code(cx, cy, d, WHITE, e.code[1]));
-    DirPattern& r = dir_patterns[d][cx][cy];
-    if (same_pattern(e, r)) continue;
+    const uint64_t diff = pattern_difference(e, dir_patterns[d][cx][cy]);
+    if (diff == 0) continue;
     if (Log) save_record(cx, cy, d);
-    for (int s = 0; s < 2; ++s)
-      if (e.code[s] != r.code[s] || e.space[s] != r.space[s])
-        change_record<Full, Log>(cx, cy, s, d, e.code[s], e.space[s]);
+    if (diff & SIDE_LANES[0]) change_record<Full, Log>(cx, cy, 0, d, e.code[0], e.space[0]);
+    if (diff & SIDE_LANES[1]) change_record<Full, Log>(cx, cy, 1, d, e.code[1], e.space[1]);
   }
 }
 
@@ -394,7 +401,7 @@ bool Position::restore(int x, int y, int v, bool full) {
   }
   for (int i = undo_log.records - 1; i >= f.record_begin; --i) {
     const RecordSave& r = undo_log.record[i];
-    const int cx = r.cell / MAX_SIZE, cy = r.cell % MAX_SIZE;
+    const int cx = r.x, cy = r.y;
     dir_patterns[r.d][cx][cy] = r.pattern;
     cell_records[cx][cy] = r.record;
     code_keys[cx][cy][0] = r.keys[0];

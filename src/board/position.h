@@ -38,8 +38,7 @@ constexpr int STRONG_SCORE = 316;
 // What a placement overwrote, kept so that taking the stone back copies the
 // old records in instead of refreshing the four lines a second time.
 struct RecordSave {
-  uint16_t cell;  // x * MAX_SIZE + y
-  uint8_t d;
+  uint8_t x, y, d;
   DirPattern pattern;  // dir_patterns[d] of the cell
   CellRecord record;
   uint16_t keys[2];
