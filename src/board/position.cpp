@@ -304,7 +304,7 @@ void Position::exact_five_fix(int x, int y, int d, int v) {
   if (code != p.code[s]) change_code<Full>(x, y, s, d, code, p.space[s]);  // the space stays
 }
 
-template <bool Full, bool Log>
+template <bool Full, bool Placing>
 void Position::refresh_line_impl(int d, int x, int y) {
   const int R = update_radius;
   const int dx = dir_dx[d], dy = dir_dy[d];
@@ -339,9 +339,10 @@ void Position::refresh_line_impl(int d, int x, int y) {
 
   for (int i = lo; i <= hi; ++i) {
     const uint32_t window = line_window(word, p0 + i);
-    // An occupied cell other than the one played holds the empty record
-    // before and after: the table gives it nothing in any window.
-    if (i != 0 && (window & WINDOW_CENTRE) != 0) continue;
+    // An occupied cell holds the empty record before and after: the table
+    // gives it nothing in any window. The one played is already emptied by
+    // a placement (clear_played_cell), so only a removal looks it up.
+    if ((Placing || i != 0) && (window & WINDOW_CENTRE) != 0) continue;
     const int cx = x + i * dx, cy = y + i * dy;
     PatternEntry e = table[window];
     // The exact-five correction reads the cells only, so it is applied to
@@ -352,10 +353,38 @@ void Position::refresh_line_impl(int d, int x, int y) {
       e.code[1] = static_cast<int16_t>(exact_code(cx, cy, d, WHITE, e.code[1]));
     const uint64_t diff = pattern_difference(e, dir_patterns[d][cx][cy]);
     if (diff == 0) continue;
-    if (Log) save_record(cx, cy, d);
-    if (diff & SIDE_LANES[0]) change_record<Full, Log>(cx, cy, 0, d, e.code[0], e.space[0]);
-    if (diff & SIDE_LANES[1]) change_record<Full, Log>(cx, cy, 1, d, e.code[1], e.space[1]);
+    if (Placing) save_record(cx, cy, d);
+    if (diff & SIDE_LANES[0]) change_record<Full, Placing>(cx, cy, 0, d, e.code[0], e.space[0]);
+    if (diff & SIDE_LANES[1]) change_record<Full, Placing>(cx, cy, 1, d, e.code[1], e.space[1]);
   }
+}
+
+template <bool Full>
+void Position::clear_played_cell(int x, int y) {
+  // What the table gives an occupied cell in every direction: code 0 and
+  // space 0 for both sides, so every sum of the cell is 0 as well (the
+  // combination value of four zero codes is 0).
+  for (int d = 0; d < 4; ++d) save_record(x, y, d);
+  CellRecord& r = cell_records[x][y];
+  for (int s = 0; s < 2; ++s) {
+    side_total[s] -= r.contribution[s];
+    room_total[s] -= room_of(r.weight[s], r.score[s]);
+    for (int d = 0; d < 4; ++d) {
+      const int code = dir_patterns[d][x][y].code[s];
+      if (set_of_code[code] >= 0) {
+        CellSet* set = code_set(code, s);
+        save_set(*set, x, y, true);
+        set->remove_dir(x, y, d);
+      }
+    }
+    if (Full && r.score[s] >= STRONG_SCORE) {
+      save_set(strong_cells[s], x, y, false);
+      strong_cells[s].remove_cell(x, y);
+    }
+    code_keys[x][y][s] = 0;
+  }
+  for (int d = 0; d < 4; ++d) dir_patterns[d][x][y] = DirPattern{};
+  r = CellRecord{};
 }
 
 template <bool Full>
@@ -376,6 +405,7 @@ void Position::place(int x, int y, int v) {
   const uint64_t bits = static_cast<uint64_t>(v);
   cells[x][y] = v;
   ++stone_count;
+  clear_played_cell<Full>(x, y);
   y_lines[x] |= bits << (2 * y + 8);
   refresh_line_impl<Full, true>(0, x, y);
   x_lines[y] |= bits << (2 * x + 8);

@@ -218,8 +218,12 @@ class Position {
   void fresh_codes(int d, int x, int y, int out_code[2]) const;
 
  private:
-  template <bool Full, bool Log>
+  // Placing: a placement, whose changes are saved and whose played cell
+  // clear_played_cell has already emptied.
+  template <bool Full, bool Placing>
   void refresh_line_impl(int d, int x, int y);
+  template <bool Full>
+  void clear_played_cell(int x, int y);
   template <bool Full, bool Log>
   void change_record(int x, int y, int s, int d, int new_code, int new_space);
   void save_record(int x, int y, int d);
