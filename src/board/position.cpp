@@ -13,6 +13,34 @@ namespace {
 // Which code set a code belongs to: 0 five, 1 open four, 2 four, 3 three.
 constexpr int8_t set_of_code[16] = {-1, -1, -1, -1, -1, -1, -1, 3, 3, 2, 2, 1, 0, -1, -1, -1};
 
+// The field of a line window that holds the window's own cell.
+constexpr uint32_t WINDOW_CENTRE = 3u << 8;
+
+// The fields in which a looked-up entry and a stored record differ, both
+// read as one word: code[0], code[1], space[0], space[1] in 16-bit lanes
+// from the lowest.
+inline uint64_t pattern_difference(const PatternEntry& e, const DirPattern& r) {
+  static_assert(sizeof(PatternEntry) == sizeof(uint64_t) && sizeof(DirPattern) == sizeof(uint64_t),
+                "entries and records compare as one word");
+  uint64_t a, b;
+  std::memcpy(&a, &e, sizeof a);
+  std::memcpy(&b, &r, sizeof b);
+  return a ^ b;
+}
+// The lanes of each side's code and space in that word (little-endian).
+constexpr uint64_t SIDE_LANES[2] = {0x0000FFFF0000FFFFull, 0xFFFF0000FFFF0000ull};
+
+// What a cell adds to its side's room total.
+inline int room_of(int weight, int score) { return (weight >= 25 && score >= 6) ? weight : 0; }
+
+// The record change sits in the innermost loop of every placement; a call
+// there costs more than the change itself.
+#if defined(_MSC_VER)
+#define ORVEL_ALWAYS_INLINE __forceinline
+#else
+#define ORVEL_ALWAYS_INLINE inline __attribute__((always_inline))
+#endif
+
 }  // namespace
 
 Position::Position() {
@@ -152,6 +180,7 @@ CellSet* Position::code_set(int code, int s) {
 
 template <bool Full>
 void Position::remove_cell_contribution(int x, int y, int s, int d) {
+  undo_log.clear();
   const CellRecord& r = cell_records[x][y];
   side_total[s] -= r.contribution[s];
   if (r.weight[s] >= 25 && r.score[s] >= 6) room_total[s] -= r.weight[s];
@@ -161,6 +190,7 @@ void Position::remove_cell_contribution(int x, int y, int s, int d) {
 
 template <bool Full>
 void Position::add_cell_contribution(int x, int y, int s, int d) {
+  undo_log.clear();
   CellRecord& r = cell_records[x][y];
   const int c0 = dir_patterns[0][x][y].code[s], c1 = dir_patterns[1][x][y].code[s];
   const int c2 = dir_patterns[2][x][y].code[s], c3 = dir_patterns[3][x][y].code[s];
@@ -173,8 +203,29 @@ void Position::add_cell_contribution(int x, int y, int s, int d) {
   if (Full && r.score[s] >= STRONG_SCORE) strong_cells[s].add_cell(x, y);
 }
 
-template <bool Full>
-void Position::change_code(int x, int y, int s, int d, int new_code, int new_space) {
+void Position::save_record(int x, int y, int d) {
+  RecordSave& r = undo_log.record[undo_log.records++];
+  r.x = static_cast<uint8_t>(x);
+  r.y = static_cast<uint8_t>(y);
+  r.d = static_cast<uint8_t>(d);
+  r.pattern = dir_patterns[d][x][y];
+  r.record = cell_records[x][y];
+  r.keys[0] = code_keys[x][y][0];
+  r.keys[1] = code_keys[x][y][1];
+}
+
+void Position::save_set(CellSet& set, int x, int y, bool dirs) {
+  SetSave& r = undo_log.set[undo_log.sets++];
+  r.summary = &set.summary;
+  r.row = &set.rows[x];
+  r.dirs = dirs ? &set.dirs[x][y] : nullptr;
+  r.old_summary = set.summary;
+  r.old_row = set.rows[x];
+  r.old_dirs = set.dirs[x][y];
+}
+
+template <bool Full, bool Log>
+ORVEL_ALWAYS_INLINE void Position::change_record(int x, int y, int s, int d, int new_code, int new_space) {
   DirPattern& p = dir_patterns[d][x][y];
   CellRecord& r = cell_records[x][y];
   const int old_code = p.code[s];
@@ -194,17 +245,30 @@ void Position::change_code(int x, int y, int s, int d, int new_code, int new_spa
   const int contribution = static_cast<int16_t>((weight * combined) / 32);
   side_total[s] += contribution - r.contribution[s];
   r.contribution[s] = static_cast<int16_t>(contribution);
-  room_total[s] += ((weight >= 25 && score >= 6) ? weight : 0) - ((old_weight >= 25 && old_score >= 6) ? old_weight : 0);
+  room_total[s] += room_of(weight, score) - room_of(old_weight, old_score);
 
   const int old_set = set_of_code[old_code], new_set = set_of_code[new_code];
   if (old_set != new_set) {
-    if (old_set >= 0) code_set(old_code, s)->remove_dir(x, y, d);
-    if (new_set >= 0) code_set(new_code, s)->add_dir(x, y, d);
+    if (old_set >= 0) {
+      CellSet* set = code_set(old_code, s);
+      if (Log) save_set(*set, x, y, true);
+      set->remove_dir(x, y, d);
+    }
+    if (new_set >= 0) {
+      CellSet* set = code_set(new_code, s);
+      if (Log) save_set(*set, x, y, true);
+      set->add_dir(x, y, d);
+    }
   }
   if (Full) {
     const bool was_strong = old_score >= STRONG_SCORE, strong = score >= STRONG_SCORE;
-    if (was_strong && !strong) strong_cells[s].remove_cell(x, y);
-    if (strong && !was_strong) strong_cells[s].add_cell(x, y);
+    if (was_strong != strong) {
+      if (Log) save_set(strong_cells[s], x, y, false);
+      if (strong)
+        strong_cells[s].add_cell(x, y);
+      else
+        strong_cells[s].remove_cell(x, y);
+    }
   }
 }
 
@@ -220,23 +284,28 @@ bool Position::real_open_four(int x, int y, int d, int v) const {
   return true;
 }
 
-template <bool Full>
-void Position::exact_five_fix(int x, int y, int d, int v) {
-  const int s = v - 1;
+int Position::exact_code(int x, int y, int d, int v, int code) const {
   const int dx = dir_dx[d], dy = dir_dy[d];
-  DirPattern& p = dir_patterns[d][x][y];
   auto holds = [&](int cx, int cy) { return on_board(cx, cy) && cells[cx][cy] == v; };
-  if (p.code[s] == PAT_FIVE) {
+  if (code == PAT_FIVE) {
     const bool too_long = (!holds(x - dx, y - dy) && holds(x + 5 * dx, y + 5 * dy)) ||
                           (!holds(x + dx, y + dy) && holds(x - 5 * dx, y - 5 * dy));
-    if (too_long) change_code<Full>(x, y, s, d, PAT_OVERLINE, p.space[s]);  // the space stays
-  } else if (p.code[s] == PAT_OPEN_FOUR) {
-    if (!real_open_four(x, y, d, v)) change_code<Full>(x, y, s, d, PAT_FOUR, p.space[s]);
+    return too_long ? PAT_OVERLINE : code;
   }
+  if (code == PAT_OPEN_FOUR && !real_open_four(x, y, d, v)) return PAT_FOUR;
+  return code;
 }
 
 template <bool Full>
-void Position::refresh_line(int d, int x, int y) {
+void Position::exact_five_fix(int x, int y, int d, int v) {
+  const int s = v - 1;
+  DirPattern& p = dir_patterns[d][x][y];
+  const int code = exact_code(x, y, d, v, p.code[s]);
+  if (code != p.code[s]) change_code<Full>(x, y, s, d, code, p.space[s]);  // the space stays
+}
+
+template <bool Full, bool Placing>
+void Position::refresh_line_impl(int d, int x, int y) {
   const int R = update_radius;
   const int dx = dir_dx[d], dy = dir_dy[d];
   const uint64_t word = line_word(d, x, y);
@@ -269,46 +338,128 @@ void Position::refresh_line(int d, int x, int y) {
   }
 
   for (int i = lo; i <= hi; ++i) {
+    const uint32_t window = line_window(word, p0 + i);
+    // An occupied cell holds the empty record before and after: the table
+    // gives it nothing in any window. The one played is already emptied by
+    // a placement (clear_played_cell), so only a removal looks it up.
+    if ((Placing || i != 0) && (window & WINDOW_CENTRE) != 0) continue;
     const int cx = x + i * dx, cy = y + i * dy;
-    const PatternEntry& e = table[line_window(word, p0 + i)];
-    DirPattern& r = dir_patterns[d][cx][cy];
-    for (int s = 0; s < 2; ++s) {
-      if (e.code[s] != r.code[s] || e.space[s] != r.space[s]) change_code<Full>(cx, cy, s, d, e.code[s], e.space[s]);
-      if ((r.code[s] == PAT_OPEN_FOUR || r.code[s] == PAT_FIVE) && (s == 0 ? fix_black : fix_white))
-        exact_five_fix<Full>(cx, cy, d, s + 1);
-    }
+    PatternEntry e = table[window];
+    // The exact-five correction reads the cells only, so it is applied to
+    // the looked-up codes first and each record changes at most once.
+    if (fix_black && (e.code[0] == PAT_OPEN_FOUR || e.code[0] == PAT_FIVE))
+      e.code[0] = static_cast<int16_t>(exact_code(cx, cy, d, BLACK, e.code[0]));
+    if (fix_white && (e.code[1] == PAT_OPEN_FOUR || e.code[1] == PAT_FIVE))
+      e.code[1] = static_cast<int16_t>(exact_code(cx, cy, d, WHITE, e.code[1]));
+    const uint64_t diff = pattern_difference(e, dir_patterns[d][cx][cy]);
+    if (diff == 0) continue;
+    if (Placing) save_record(cx, cy, d);
+    if (diff & SIDE_LANES[0]) change_record<Full, Placing>(cx, cy, 0, d, e.code[0], e.space[0]);
+    if (diff & SIDE_LANES[1]) change_record<Full, Placing>(cx, cy, 1, d, e.code[1], e.space[1]);
   }
 }
 
 template <bool Full>
+void Position::clear_played_cell(int x, int y) {
+  // What the table gives an occupied cell in every direction: code 0 and
+  // space 0 for both sides, so every sum of the cell is 0 as well (the
+  // combination value of four zero codes is 0).
+  for (int d = 0; d < 4; ++d) save_record(x, y, d);
+  CellRecord& r = cell_records[x][y];
+  for (int s = 0; s < 2; ++s) {
+    side_total[s] -= r.contribution[s];
+    room_total[s] -= room_of(r.weight[s], r.score[s]);
+    for (int d = 0; d < 4; ++d) {
+      const int code = dir_patterns[d][x][y].code[s];
+      if (set_of_code[code] >= 0) {
+        CellSet* set = code_set(code, s);
+        save_set(*set, x, y, true);
+        set->remove_dir(x, y, d);
+      }
+    }
+    if (Full && r.score[s] >= STRONG_SCORE) {
+      save_set(strong_cells[s], x, y, false);
+      strong_cells[s].remove_cell(x, y);
+    }
+    code_keys[x][y][s] = 0;
+  }
+  for (int d = 0; d < 4; ++d) dir_patterns[d][x][y] = DirPattern{};
+  r = CellRecord{};
+}
+
+template <bool Full>
 void Position::place(int x, int y, int v) {
+  if (!undo_log.has_room()) undo_log.clear();  // the oldest saves go; their removals refresh
+  UndoFrame& f = undo_log.frame[undo_log.frames++];
+  f.x = static_cast<int16_t>(x);
+  f.y = static_cast<int16_t>(y);
+  f.v = static_cast<int8_t>(v);
+  f.full = Full;
+  f.record_begin = undo_log.records;
+  f.set_begin = undo_log.sets;
+  f.side_total[0] = side_total[0];
+  f.side_total[1] = side_total[1];
+  f.room_total[0] = room_total[0];
+  f.room_total[1] = room_total[1];
+
   const uint64_t bits = static_cast<uint64_t>(v);
   cells[x][y] = v;
   ++stone_count;
+  clear_played_cell<Full>(x, y);
   y_lines[x] |= bits << (2 * y + 8);
-  refresh_line<Full>(0, x, y);
+  refresh_line_impl<Full, true>(0, x, y);
   x_lines[y] |= bits << (2 * x + 8);
-  refresh_line<Full>(1, x, y);
+  refresh_line_impl<Full, true>(1, x, y);
   anti_lines[x + y] |= bits << (2 * anti_pos[x][y] + 8);
-  refresh_line<Full>(2, x, y);
+  refresh_line_impl<Full, true>(2, x, y);
   diag_lines[board_size + x - y] |= bits << (2 * diag_pos[x][y] + 8);
-  refresh_line<Full>(3, x, y);
+  refresh_line_impl<Full, true>(3, x, y);
   zobrist_key ^= zobrist_keys[x][y][v - 1];
+}
+
+bool Position::restore(int x, int y, int v, bool full) {
+  if (undo_log.frames == 0) return false;
+  const UndoFrame& f = undo_log.frame[undo_log.frames - 1];
+  if (f.x != x || f.y != y || f.v != v || f.full != full) return false;
+  // Newest first, so a record saved twice (the played cell, once per
+  // direction) ends with its oldest copy.
+  for (int i = undo_log.sets - 1; i >= f.set_begin; --i) {
+    const SetSave& r = undo_log.set[i];
+    if (r.dirs) *r.dirs = r.old_dirs;
+    *r.row = r.old_row;
+    *r.summary = r.old_summary;
+  }
+  for (int i = undo_log.records - 1; i >= f.record_begin; --i) {
+    const RecordSave& r = undo_log.record[i];
+    const int cx = r.x, cy = r.y;
+    dir_patterns[r.d][cx][cy] = r.pattern;
+    cell_records[cx][cy] = r.record;
+    code_keys[cx][cy][0] = r.keys[0];
+    code_keys[cx][cy][1] = r.keys[1];
+  }
+  side_total[0] = f.side_total[0];
+  side_total[1] = f.side_total[1];
+  room_total[0] = f.room_total[0];
+  room_total[1] = f.room_total[1];
+  undo_log.records = f.record_begin;
+  undo_log.sets = f.set_begin;
+  --undo_log.frames;
+  return true;
 }
 
 template <bool Full>
 void Position::remove(int x, int y, int v) {
+  const bool restored = restore(x, y, v, Full);
+  if (!restored) undo_log.clear();
   cells[x][y] = EMPTY;
   --stone_count;
   y_lines[x] &= ~(uint64_t{3} << (2 * y + 8));
-  refresh_line<Full>(0, x, y);
   x_lines[y] &= ~(uint64_t{3} << (2 * x + 8));
-  refresh_line<Full>(1, x, y);
   anti_lines[x + y] &= ~(uint64_t{3} << (2 * anti_pos[x][y] + 8));
-  refresh_line<Full>(2, x, y);
   diag_lines[board_size + x - y] &= ~(uint64_t{3} << (2 * diag_pos[x][y] + 8));
-  refresh_line<Full>(3, x, y);
   zobrist_key ^= zobrist_keys[x][y][v - 1];
+  if (restored) return;
+  for (int d = 0; d < 4; ++d) refresh_line_impl<Full, false>(d, x, y);
 }
 
 void Position::make_move(int x, int y, int v) { place<true>(x, y, v); }
@@ -316,33 +467,22 @@ void Position::undo_move(int x, int y, int v) { remove<true>(x, y, v); }
 void Position::make_move_light(int x, int y, int v) { place<false>(x, y, v); }
 void Position::undo_move_light(int x, int y, int v) { remove<false>(x, y, v); }
 
-template void Position::refresh_line<true>(int, int, int);
-template void Position::refresh_line<false>(int, int, int);
+template void Position::refresh_line_impl<true, false>(int, int, int);
+template void Position::refresh_line_impl<false, false>(int, int, int);
+template void Position::change_record<true, false>(int, int, int, int, int, int);
+template void Position::change_record<false, false>(int, int, int, int, int, int);
 template void Position::remove_cell_contribution<true>(int, int, int, int);
 template void Position::remove_cell_contribution<false>(int, int, int, int);
 template void Position::add_cell_contribution<true>(int, int, int, int);
 template void Position::add_cell_contribution<false>(int, int, int, int);
 template void Position::exact_five_fix<true>(int, int, int, int);
-template void Position::change_code<true>(int, int, int, int, int, int);
-template void Position::change_code<false>(int, int, int, int, int, int);
 template void Position::exact_five_fix<false>(int, int, int, int);
 
 void Position::fresh_codes(int d, int x, int y, int out_code[2]) const {
   const PatternEntry& e = tables->pattern_table[line_window(line_word(d, x, y), line_position(d, x, y))];
   for (int s = 0; s < 2; ++s) {
-    int c = e.code[s];
-    const int v = s + 1;
     const bool fix = s == 0 ? rule != FREESTYLE : rule == STANDARD;
-    if (fix && c == PAT_FIVE) {
-      const int dx = dir_dx[d], dy = dir_dy[d];
-      auto holds = [&](int cx, int cy) { return on_board(cx, cy) && cells[cx][cy] == v; };
-      if ((!holds(x - dx, y - dy) && holds(x + 5 * dx, y + 5 * dy)) ||
-          (!holds(x + dx, y + dy) && holds(x - 5 * dx, y - 5 * dy)))
-        c = PAT_OVERLINE;
-    } else if (fix && c == PAT_OPEN_FOUR && !real_open_four(x, y, d, v)) {
-      c = PAT_FOUR;
-    }
-    out_code[s] = c;
+    out_code[s] = fix ? exact_code(x, y, d, s + 1, e.code[s]) : e.code[s];
   }
 }
 

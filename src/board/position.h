@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "board/cell_set.h"
@@ -33,6 +34,74 @@ struct CellRecord {
 };
 
 constexpr int STRONG_SCORE = 316;
+
+// What a placement overwrote, kept so that taking the stone back copies the
+// old records in instead of refreshing the four lines a second time.
+struct RecordSave {
+  uint8_t x, y, d;
+  DirPattern pattern;  // dir_patterns[d] of the cell
+  CellRecord record;
+  uint16_t keys[2];
+};
+
+// One cell set change: the three words it may have touched, as they were.
+struct SetSave {
+  uint32_t* summary;
+  uint32_t* row;
+  uint8_t* dirs;  // nullptr for the strong sets, which have no direction level
+  uint32_t old_summary;
+  uint32_t old_row;
+  uint8_t old_dirs;
+};
+
+struct UndoFrame {
+  int16_t x, y;
+  int8_t v;
+  bool full;
+  int32_t record_begin;
+  int32_t set_begin;
+  int32_t side_total[2];
+  int32_t room_total[2];
+};
+
+// The saves of the placements still on the board, most recent last. Only a
+// removal of the most recent placement (same cell, colour and kind) is
+// served from here; any other change to the records empties the log, and
+// removals it cannot serve refresh the lines as before. A copied position
+// starts with an empty log.
+class UndoLog {
+ public:
+  static constexpr int MAX_FRAMES = 1024;
+  // Per placement at most: the played cell in four directions and ten cells
+  // in each line; each record change may touch two code sets and the
+  // strong set, for either side.
+  static constexpr int RECORDS_PER_FRAME = 4 + 4 * 10;
+  static constexpr int SETS_PER_FRAME = RECORDS_PER_FRAME * 2 * 3;
+  static constexpr int RECORD_CAPACITY = MAX_FRAMES * RECORDS_PER_FRAME;
+  static constexpr int SET_CAPACITY = MAX_FRAMES * 32;
+
+  UndoLog()
+      : frame(new UndoFrame[MAX_FRAMES]), record(new RecordSave[RECORD_CAPACITY]), set(new SetSave[SET_CAPACITY]) {}
+  UndoLog(const UndoLog&) : UndoLog() {}
+  UndoLog& operator=(const UndoLog&) {
+    clear();
+    return *this;
+  }
+
+  void clear() { frames = records = sets = 0; }
+  // Room for one more placement's saves.
+  bool has_room() const {
+    return frames < MAX_FRAMES && records + RECORDS_PER_FRAME <= RECORD_CAPACITY &&
+           sets + SETS_PER_FRAME <= SET_CAPACITY;
+  }
+
+  std::unique_ptr<UndoFrame[]> frame;
+  std::unique_ptr<RecordSave[]> record;
+  std::unique_ptr<SetSave[]> set;
+  int frames = 0;
+  int records = 0;
+  int sets = 0;
+};
 
 inline uint32_t line_window(uint64_t word, int p) { return static_cast<uint32_t>(word >> (2 * p)) & 0x3FFFFu; }
 
@@ -112,13 +181,19 @@ class Position {
 
   // Record-keeping pieces, public for tests.
   template <bool Full>
-  void refresh_line(int d, int x, int y);
+  void refresh_line(int d, int x, int y) {
+    undo_log.clear();
+    refresh_line_impl<Full, false>(d, x, y);
+  }
   // One record change: the code (and space) of side s in direction d at
   // (x, y) becomes new_code (new_space), with the cell's sums, the totals
   // and the sets following. Does in one pass what removing the cell's old
   // contribution, changing the record and adding the new one would do.
   template <bool Full>
-  void change_code(int x, int y, int s, int d, int new_code, int new_space);
+  void change_code(int x, int y, int s, int d, int new_code, int new_space) {
+    undo_log.clear();
+    change_record<Full, false>(x, y, s, d, new_code, new_space);
+  }
   // The two halves of a record change, step by step; the reference that
   // change_code is checked against.
   template <bool Full>
@@ -128,14 +203,37 @@ class Position {
   template <bool Full>
   void exact_five_fix(int x, int y, int d, int v);
   bool real_open_four(int x, int y, int d, int v) const;
+  // The code the exact-five rule makes of a looked-up code of v at (x, y)
+  // in direction d: a five that would be six becomes an overline, an open
+  // four that cannot become five at both ends a plain four.
+  int exact_code(int x, int y, int d, int v, int code) const;
 
   // Recount every per-cell sum, total and set from the stored direction
   // records and compare; on a mismatch describe it in *why.
   bool is_consistent(std::string* why = nullptr) const;
+  // Drop the saved records (after the records were changed some other way
+  // than by a placement).
+  void forget_undo() { undo_log.clear(); }
   // The codes a fresh table lookup (with the exact-five corrections) gives.
   void fresh_codes(int d, int x, int y, int out_code[2]) const;
 
  private:
+  // Placing: a placement, whose changes are saved and whose played cell
+  // clear_played_cell has already emptied.
+  template <bool Full, bool Placing>
+  void refresh_line_impl(int d, int x, int y);
+  template <bool Full>
+  void clear_played_cell(int x, int y);
+  template <bool Full, bool Log>
+  void change_record(int x, int y, int s, int d, int new_code, int new_space);
+  void save_record(int x, int y, int d);
+  void save_set(CellSet& set, int x, int y, bool dirs);
+  // Take back the most recent placement from the log; false when the log
+  // does not hold it.
+  bool restore(int x, int y, int v, bool full);
+
+  UndoLog undo_log;
+
   template <bool Full>
   void place(int x, int y, int v);
   template <bool Full>
