@@ -88,6 +88,12 @@ class UndoLog {
     return *this;
   }
 
+  // What the log holds on the heap (counted in the engine's memory sum).
+  static constexpr uint64_t heap_bytes() {
+    return uint64_t{MAX_FRAMES} * sizeof(UndoFrame) + uint64_t{RECORD_CAPACITY} * sizeof(RecordSave) +
+           uint64_t{SET_CAPACITY} * sizeof(SetSave);
+  }
+
   void clear() { frames = records = sets = 0; }
   // Room for one more placement's saves.
   bool has_room() const {

@@ -343,7 +343,8 @@ void Engine::show_forbidden() {
 // ---------------------------------------------------------------------------
 
 uint64_t Engine::memory_use(int64_t bucket_count, int threads) {
-  return PROCESS_ALLOWANCE_BYTES + sizeof(Engine) + sizeof(Position) + sizeof(Search) + Search::ply_storage_bytes() +
+  return PROCESS_ALLOWANCE_BYTES + sizeof(Engine) + sizeof(Position) + UndoLog::heap_bytes() + sizeof(Search) +
+         Search::ply_storage_bytes() +
          static_cast<uint64_t>(std::max(threads - 1, 0)) * SearchThreads::bytes_per_helper() +
          RULE_COUNT * sizeof(PatternTables) + HashTables::table_bytes(bucket_count);
 }
@@ -352,16 +353,16 @@ int Engine::search_thread_count() const {
   const int wanted = std::clamp<int>(Settings::get(settings.thread_num), 1, MAX_SEARCH_THREADS);
   const int64_t max_memory = Settings::get(settings.max_memory);
   if (max_memory <= 0) return wanted;
-  int threads = wanted;
-  while (threads > 1 && memory_use(1, threads) >= static_cast<uint64_t>(max_memory)) --threads;
-  return threads;
+  int count = wanted;
+  while (count > 1 && memory_use(1, count) >= static_cast<uint64_t>(max_memory)) --count;
+  return count;
 }
 
 int64_t Engine::table_bucket_count() const {
   const int64_t requested = Settings::get(settings.hash_size);
   const int64_t max_memory = Settings::get(settings.max_memory);
-  const int threads = search_thread_count();
-  auto fits = [&](int64_t count) { return memory_use(count, threads) < static_cast<uint64_t>(max_memory); };
+  const int thread_count = search_thread_count();
+  auto fits = [&](int64_t count) { return memory_use(count, thread_count) < static_cast<uint64_t>(max_memory); };
   if (max_memory <= 0 || requested <= 0 || fits(requested)) return requested;
   int64_t count = 1;
   while (count * 2 < requested && fits(count * 2)) count *= 2;

@@ -31,7 +31,7 @@ SearchThreads::~SearchThreads() {
 }
 
 uint64_t SearchThreads::bytes_per_helper() {
-  return sizeof(Helper) + sizeof(Position) + sizeof(Search) + Search::ply_storage_bytes();
+  return sizeof(Helper) + sizeof(Position) + UndoLog::heap_bytes() + sizeof(Search) + Search::ply_storage_bytes();
 }
 
 void SearchThreads::set_count(int count, const Search& main) {
