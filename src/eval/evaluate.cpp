@@ -97,11 +97,16 @@ int32_t Search::evaluate(int remaining_depth, int side) {
   // Step 2.
   int n = list_threats(pos, list, side);
 
-  // Step 3: BLACK's own forbidden threats count for nothing.
+  // Step 3: BLACK's own forbidden threats count for nothing. A cell listed
+  // twice (a four and a three cell) is tested once: the records are a
+  // function of the stones, so a second test could only repeat the answer.
   if (renju && side == BLACK) {
+    uint32_t tested[MAX_SIZE] = {};
     for (int i = 0; i < n; ++i) {
       const int x = list[i].x;
       const int y = list[i].y;
+      if (marked(tested, x, y)) continue;
+      tested[x] |= 1u << y;
       if (is_forbidden(pos, x, y)) forbid[x] |= 1u << y;
     }
   }
