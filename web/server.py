@@ -736,7 +736,7 @@ class Game:
         if action == "begin":
             def work():
                 self.setup = [list(s) for s in self.stones]
-                self.nbest, self.forbid = [], []
+                self.nbest, self.forbid, self.result = [], [], None
             self._holding(work)
         elif action == "stone":
             if self.setup is None:
@@ -1100,7 +1100,7 @@ def main(argv=None):
     args = parser.parse_args(argv)
     engine = os.path.abspath(args.engine)
     if not (os.path.isfile(engine) and os.access(engine, os.X_OK)):
-        print("board: no engine at %s; build it first: cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && "
+        print("board: no engine at %s; build it first: cmake -S . -B build && "
               "cmake --build build -j2 --target pbrain-orvel" % engine, file=sys.stderr)
         return 2
     try:

@@ -39,13 +39,14 @@
   }
 
   async function act(action, body) {
-    if (!gameId) return;
+    const id = gameId;
+    if (!id) return;
     try {
-      const data = await post(`/api/games/${gameId}/${action}`, body || {});
+      const data = await post(`/api/games/${id}/${action}`, body || {});
       if (data.state) show(data.state);
       say("");
     } catch (e) {
-      say(e.message, "refused");
+      if (id === gameId) say(e.message, "refused");  // else a new game has taken its place
     }
   }
 
@@ -113,12 +114,14 @@
   // -- state -------------------------------------------------------------------
 
   function show(state) {
-    // A reply can arrive after the events that followed it.
-    if (game && game.id === state.id && state.version < game.version) return;
+    // A reply can arrive after the events that followed it, and one for a
+    // game already replaced after the new game's.
+    if (state.id !== gameId || (game && game.id === state.id && state.version < game.version)) return;
     const resized = !game || game.size !== state.size;
+    const fresh = !game || game.id !== state.id;
     game = state;
     if (state.think) think = state.think;
-    syncControls(state.settings);
+    syncControls(state.settings, fresh);
     if (resized || !layers) buildBoard(state.size);
     drawStones();
     drawMarks();
@@ -126,13 +129,16 @@
     drawStatus();
   }
 
-  function syncControls(s) {
-    // The server's settings win, except in a field the player is editing.
+  function syncControls(s, fresh) {
+    // The server's settings win, except in a field the player is editing;
+    // board and rule, chosen for the next game, only when a game starts.
     const set = (id, value) => {
       if (document.activeElement !== $(id)) $(id).value = String(value);
     };
-    set("size", s.size);
-    set("rule", s.rule);
+    if (fresh) {
+      $("size").value = String(s.size);
+      $("rule").value = String(s.rule);
+    }
     set("orvel", s.orvel);
     set("turn", s.turn_ms / 1000);
     set("threads", s.threads);
