@@ -264,7 +264,8 @@ def load_record(text, size):
     for i, (x, y, colour) in enumerate(moves):
         expected = BLACK if (len(setup) + i) % 2 == 0 else WHITE
         if colour != expected:
-            raise Refused("move %d is %s's, but %s is to move" % (i + 1, COLOUR_NAMES[colour], COLOUR_NAMES[expected]), 400)
+            raise Refused("move %d is %s's, but %s is to move"
+                          % (i + 1, COLOUR_NAMES[colour], COLOUR_NAMES[expected]), 400)
         stones.append((x, y, colour))
     for x, y, _ in stones:
         if not (0 <= x < size and 0 <= y < size):
@@ -648,9 +649,10 @@ class Game:
             self._quiesce()
             work()
         finally:
+            # Also after a refusal: the stop may have let a move in.
             self.holding -= 1
-        if not self.failed and not self.closed:
-            self._after_change()
+            if not self.failed and not self.closed:
+                self._after_change()
 
     def _do_move(self, body):
         if self.setup is not None:

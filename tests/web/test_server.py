@@ -14,7 +14,6 @@ import tempfile
 import threading
 import time
 import unittest
-import unittest.mock
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "web"))
@@ -112,7 +111,7 @@ class GameTests(unittest.TestCase):
 
     def test_game_relayed_move_by_move_with_take_back(self):
         b = self.board
-        game = b.new(orvel="white")
+        game = b.new(orvel="white", match_ms=60000)
         stream = b.events(game)
         for n in range(1, 4):
             taken = [s[:2] for s in b.state(game)["stones"]]
@@ -125,7 +124,8 @@ class GameTests(unittest.TestCase):
             self.assertEqual(state["think"]["move"], reply)
             self.assertIn("depth", state["think"])
             self.assertIn("speed", state["think"])
-        # The stream relayed Orvel's last move line and the state after it.
+        self.assertLess(state["clock_left"], 60000)  # Orvel's thinks are on its clock
+        # The event stream relayed the engine's line with Orvel's last move.
         seen, kind = [], None
         while ("line", "%d,%d" % tuple(reply)) not in seen:
             line = stream.readline().decode().rstrip("\n")
