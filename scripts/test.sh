@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds Orvel and runs its tests three ways, stopping at the first failure:
-#   build/       release build, every test
+#   build/       release build, every test; then the board server's tests
+#                against its engine and, where Chromium, ChromeDriver and
+#                Selenium are installed, the board in a headless browser
+#                (required when ORVEL_REQUIRE_BROWSER=1, as in CI)
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #   build-tsan/  ThreadSanitizer, the think handshake and search thread tests
 #   build-win/   Windows cross build, tested under Wine (scripts/test-windows.sh);
@@ -16,6 +19,29 @@ step "release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$JOBS"
 ctest --test-dir build --output-on-failure -j"$JOBS"
+
+step "board server tests"
+ORVEL_ENGINE="$PWD/build/pbrain-orvel" python3 -m unittest discover -s tests/web -p 'test_server.py'
+
+# Debian's Selenium belongs to the system's Python, which another python3
+# on the PATH may hide.
+browser_python=""
+for python in python3 /usr/bin/python3; do
+  if command -v "$python" >/dev/null && "$python" -c 'import selenium' 2>/dev/null; then
+    browser_python="$python"
+    break
+  fi
+done
+if [[ -n "$browser_python" ]] && command -v chromium >/dev/null && command -v chromedriver >/dev/null; then
+  step "board in a headless browser"
+  ORVEL_ENGINE="$PWD/build/pbrain-orvel" ORVEL_SCREENSHOT="$PWD/build/board.png" \
+    "$browser_python" tests/web/test_browser.py
+elif [[ "${ORVEL_REQUIRE_BROWSER:-0}" == 1 ]]; then
+  echo "error: the browser test needs chromium, chromium-driver and python3-selenium" >&2
+  exit 1
+else
+  step "browser test skipped: no chromium, chromedriver or python3-selenium"
+fi
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVEL_SANITIZE=ON -DORVEL_BENCHMARKS=OFF
