@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "board/position.h"
-#include "protocol/game_record.h"
-#include "protocol/output.h"
-#include "protocol/search_inputs.h"
-#include "protocol/settings.h"
+#include "game/game_record.h"
+#include "game/search_inputs.h"
+#include "game/settings.h"
 #include "renju/forbidden.h"
 #include "search/hash.h"
 #include "search/search.h"
@@ -88,7 +87,6 @@ struct EvalRig {
   Settings settings;
   std::unique_ptr<GameRecord> record = std::make_unique<GameRecord>();
   std::atomic<int32_t> stop{0};
-  CaptureOutput out;
 };
 
 void BM_Evaluate(benchmark::State& state) {
@@ -98,8 +96,8 @@ void BM_Evaluate(benchmark::State& state) {
   std::vector<std::unique_ptr<Search>> searches;
   for (int i = 0; i < POSITIONS; ++i) {
     positions.push_back(busy_position(rule, 30 + 2 * i, 200 + i));
-    searches.push_back(
-        std::make_unique<Search>(*positions.back(), make_search_context(rig.settings, *rig.record, rig.hash, rig.stop, &rig.out)));
+    searches.push_back(std::make_unique<Search>(
+        *positions.back(), make_search_context(rig.settings, *rig.record, rig.hash, rig.stop, nullptr)));
   }
   size_t i = 0;
   int side = BLACK;

@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "board/position.h"
-#include "protocol/game_record.h"
-#include "protocol/output.h"
-#include "protocol/search_inputs.h"
-#include "protocol/settings.h"
+#include "game/game_record.h"
+#include "game/search_inputs.h"
+#include "game/settings.h"
 #include "search/hash.h"
 #include "search/search.h"
 
@@ -102,7 +101,6 @@ struct Rig {
   Settings settings;
   std::unique_ptr<GameRecord> record = std::make_unique<GameRecord>();
   std::atomic<int32_t> stop{0};
-  CaptureOutput out;
   std::unique_ptr<Search> search;
 
   Rig() {
@@ -110,7 +108,7 @@ struct Rig {
     hash.cache_buckets = 1 << 12;
     hash.resize_hash_tables();
     hash.clear_hash_tables();
-    search = std::make_unique<Search>(pos, make_search_context(settings, *record, hash, stop, &out));
+    search = std::make_unique<Search>(pos, make_search_context(settings, *record, hash, stop, nullptr));
   }
 };
 

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "board/pattern_table.h"
+#include "game/game.h"
 #include "protocol/dispatcher.h"
 #include "protocol/engine.h"
 #include "protocol/output.h"
@@ -54,8 +55,8 @@ constexpr int32_t HASH_SIZE_CAP = 1024;    // buckets per table array
 constexpr int64_t THINK_DEADLINE_MS = 100;
 
 // Pull the limits of the coming thinks under the caps.
-inline void cap_think_limits(Engine& engine) {
-  Settings& s = engine.settings;
+inline void cap_think_limits(Game& game) {
+  Settings& s = game.settings;
   auto cap = [](std::atomic<int32_t>& value, int32_t limit) {
     if (value.load() > limit) value.store(limit);
   };
@@ -146,9 +147,9 @@ class CheckedOutput : public Output {
 // With no think running: the game record is well formed and, while the
 // board arrays are current, they hold exactly its stones and every
 // incremental record recounts the same. Returns what is wrong, or "".
-inline std::string engine_problem(const Engine& e) {
-  const GameRecord& r = e.record;
-  const Position& p = *e.position;
+inline std::string game_problem(const Game& g) {
+  const GameRecord& r = g.record;
+  const Position& p = *g.position;
   if (r.board_width != 0 &&
       (r.board_width < 1 || r.board_height < 1 || r.board_width > MAX_SIZE || r.board_height > MAX_SIZE))
     return format("board of %d by %d", r.board_width, r.board_height);
@@ -160,7 +161,7 @@ inline std::string engine_problem(const Engine& e) {
       return format("record entry %d: %d,%d side %d", i, m.x, m.y, m.side);
     seen[m.x][m.y] = true;
   }
-  if (!e.position_current()) return "";
+  if (!g.position_current()) return "";
   if (p.rule != r.built_rule || p.board_width != r.board_width || p.board_height != r.board_height)
     return format("position built for %dx%d rule %d, record %dx%d rule %d", p.board_width, p.board_height, p.rule,
                   r.board_width, r.board_height, r.built_rule);
@@ -180,16 +181,16 @@ inline std::string engine_problem(const Engine& e) {
 // A move a think just played and recorded: it must be the last record entry,
 // on a cell the front end did not block and, under Renju, never a point
 // forbidden to BLACK (judged on a copy of the position without the move).
-inline std::string think_move_problem(const Engine& e, int x, int y, Position& scratch) {
-  const GameRecord& r = e.record;
+inline std::string think_move_problem(const Game& g, int x, int y, Position& scratch) {
+  const GameRecord& r = g.record;
   // A swap2 answer of one move: it runs on an empty game and records nothing.
   if (r.move_count == 0) return "";
   if (r.move_count == 0 || r.move_history[r.move_count - 1].x != x || r.move_history[r.move_count - 1].y != y)
     return format("the think wrote %d,%d but did not record it last", x, y);
   if (r.blocked(x, y)) return format("the think played the blocked cell %d,%d", x, y);
   const int side = r.move_history[r.move_count - 1].side;
-  if (e.position_current() && e.position->rule == RENJU && side == BLACK) {
-    scratch = *e.position;
+  if (g.position_current() && g.position->rule == RENJU && side == BLACK) {
+    scratch = *g.position;
     scratch.undo_move(x, y, side);
     if (is_forbidden(scratch, x, y) != 0) return format("the think played the forbidden point %d,%d", x, y);
   }
@@ -212,23 +213,23 @@ class SessionRunner {
   std::string run(const char* data, size_t size) {
     engine_.reset();
     out_.reset();
-    engine_.hash.tt_buckets = HASH_SIZE_CAP;
-    engine_.hash.cache_buckets = HASH_SIZE_CAP;
-    cap_think_limits(engine_);
+    engine_.game.hash.tt_buckets = HASH_SIZE_CAP;
+    engine_.game.hash.cache_buckets = HASH_SIZE_CAP;
+    cap_think_limits(engine_.game);
     std::string problem;
     int command = 0;
     auto after_command = [&] {
       ++command;
       settle();
-      std::string why = engine_problem(engine_);
+      std::string why = game_problem(engine_.game);
       for (const auto& [x, y] : out_.take_think_moves())
-        if (why.empty()) why = think_move_problem(engine_, x, y, *scratch_);
+        if (why.empty()) why = think_move_problem(engine_.game, x, y, *scratch_);
       if (problem.empty() && !why.empty()) problem = format("after command %d: %s", command, why.c_str());
     };
     LineReader reader(data, size);
     run_commands(engine_, reader, after_command);
     engine_.stop_thinking();
-    if (problem.empty()) problem = engine_problem(engine_);
+    if (problem.empty()) problem = game_problem(engine_.game);
     return problem.empty() ? out_.problem() : problem;
   }
 
@@ -237,7 +238,7 @@ class SessionRunner {
   // deadline, then cap the limits of the next one.
   void settle() {
     if (!engine_.wait_think_end(THINK_DEADLINE_MS)) engine_.stop_thinking();
-    cap_think_limits(engine_);
+    cap_think_limits(engine_.game);
   }
 
   CheckedOutput out_;

@@ -26,4 +26,13 @@ std::string format(const char* fmt, ...) {
   return s;
 }
 
+void send_line(Reporter& out, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  std::string s = vformat(fmt, args);
+  va_end(args);
+  s += '\n';
+  out.write(s);
+}
+
 }  // namespace orvel

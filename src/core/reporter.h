@@ -1,5 +1,6 @@
 // Where a layer below the protocol sends the lines it writes. The protocol's
-// outputs implement it; a search reaches the manager only through one.
+// outputs implement it; a search or a think driver reaches the manager only
+// through one.
 #pragma once
 
 #include <cstdarg>
@@ -17,5 +18,8 @@ class Reporter {
 // printf-style formatting into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat(const char* fmt, va_list args);
+
+// Format one line, add the line feed and write it.
+void send_line(Reporter& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace orvel

@@ -1,6 +1,9 @@
 // Small operations on the board around a cell that the move stages of the
 // searches share: the two answers to an opponent's open three, occupancy
 // tests of a window of cells, and the four/three cells that are not strong.
+// They are plain functions of the position: src/eval holds only these and
+// includes nothing of the search (the evaluation itself is a method of
+// Search, in src/search/evaluate.cpp).
 #pragma once
 
 #include <cstdint>

@@ -106,7 +106,7 @@ int32_t read_value(const char* s) {
 }
 
 void handle_info(Engine& engine, const char* text) {
-  Settings& s = engine.settings;
+  Settings& s = engine.game.settings;
   struct Key {
     const char* name;
     std::atomic<int32_t>* target;
@@ -144,7 +144,7 @@ bool read_board_body(Engine& engine, LineReader& reader) {
     }
     int32_t v[3];
     const char* line = reader.buffer();
-    if (scan_format(line, "%d,%d,%d", v) < 3 || !engine.record.on_board(v[0], v[1]) || v[2] < 1 || v[2] > 3) break;
+    if (scan_format(line, "%d,%d,%d", v) < 3 || !engine.game.record.on_board(v[0], v[1]) || v[2] < 1 || v[2] > 3) break;
     engine.body_stone(v[0], v[1], v[2]);
   }
   engine.end_body();
@@ -167,21 +167,12 @@ bool read_block_body(Engine& engine, LineReader& reader) {
 // "%d,%d" on the board, else the coordinate error.
 bool parse_cell(Engine& engine, const char* arg, int32_t* x, int32_t* y) {
   int32_t v[2];
-  if (scan_format(arg, "%d,%d", v) < 2 || !engine.record.on_board(v[0], v[1])) {
+  if (scan_format(arg, "%d,%d", v) < 2 || !engine.game.record.on_board(v[0], v[1])) {
     send_line(engine.out, "ERROR bad coordinates");
     return false;
   }
   *x = v[0];
   *y = v[1];
-  return true;
-}
-
-// Is (x, y) free in the game as it stands? On a built position the board
-// knows (recorded and block stones); on a stale one only the record does.
-bool free_in_game(Engine& engine, int x, int y) {
-  if (engine.position_current()) return engine.position->cells[x][y] == EMPTY;
-  for (int i = 0; i < engine.record.move_count; ++i)
-    if (engine.record.move_history[i].x == x && engine.record.move_history[i].y == y) return false;
   return true;
 }
 
@@ -206,9 +197,11 @@ bool read_swap2_body(Engine& engine, LineReader& reader) {
       continue;
     }
     const int x = v[0], y = v[1];
-    bool taken = engine.record.on_board(x, y) && !free_in_game(engine, x, y);
+    // Free in the game as it stands: on a built position the board knows
+    // (recorded and block stones), on a stale one only the record does.
+    bool taken = engine.game.record.on_board(x, y) && !engine.game.cell_free(x, y);
     for (int i = 0; i < stones.count; ++i) taken = taken || (stones.x[i] == x && stones.y[i] == y);
-    if (!engine.record.on_board(x, y))
+    if (!engine.game.record.on_board(x, y))
       fault = format("swap2 stone off the board [%d,%d]", x, y);
     else if (taken)
       fault = format("swap2 stone on a taken cell [%d,%d]", x, y);
@@ -220,7 +213,7 @@ bool read_swap2_body(Engine& engine, LineReader& reader) {
   }
   if (fault.empty() && count != 0 && count != 3 && count != 5)
     fault = format("swap2 takes 0, 3 or 5 stones, not %d", count);
-  if (fault.empty() && engine.record.move_count != 0) fault = "swap2 needs a new game";
+  if (fault.empty() && engine.game.record.move_count != 0) fault = "swap2 needs a new game";
   if (!fault.empty()) {
     send_line(engine.out, "ERROR %s", fault.c_str());
     return true;
@@ -303,7 +296,7 @@ bool dispatch_command(Engine& engine, LineReader& reader) {
   } else if ((arg = match_keyword("start", line))) {
     int32_t v[2];
     const int n = scan_format(arg, "%d %d", v);
-    int width = engine.record.board_width, height = engine.record.board_height;
+    int width = engine.game.record.board_width, height = engine.game.record.board_height;
     if (n >= 1) width = height = v[0];
     if (n >= 2) height = v[1];
     engine.board_reset(width, height);

@@ -30,13 +30,4 @@ void CaptureOutput::clear() {
   partial_.clear();
 }
 
-void send_line(Output& out, const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string s = vformat(fmt, args);
-  va_end(args);
-  s += '\n';
-  out.write(s);
-}
-
 }  // namespace orvel

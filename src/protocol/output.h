@@ -4,7 +4,6 @@
 // inside a line.
 #pragma once
 
-#include <cstdarg>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,7 +12,8 @@
 
 namespace orvel {
 
-// Every output of the protocol is also where a search sends its lines.
+// Every output of the protocol is also where a search sends its lines
+// (send_line, in core/reporter.h, writes one formatted line to either).
 class Output : public Reporter {};
 
 // Standard output, flushed after every write.
@@ -37,8 +37,5 @@ class CaptureOutput : public Output {
   std::vector<std::string> lines_;
   std::string partial_;
 };
-
-// Format one line, add the line feed and write it.
-void send_line(Output& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace orvel

@@ -1,5 +1,6 @@
 // What a search needs from the think that runs it, handed over as plain
-// pointers so that the search knows nothing of the protocol: the settings
+// pointers so that the search knows nothing of the layers above it (the
+// Game fills one in, game/search_inputs.h): the settings
 // it reads while it runs (the owner may change them at any moment, hence
 // atomics read relaxed), the stop flag, the cells the engine must never
 // choose, where its lines go, and the tables it shares with the think.

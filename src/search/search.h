@@ -1,10 +1,13 @@
 // The search state of one think and the searches that share it: static
-// evaluation, threat search over chains of fours, the alpha-beta node search
-// with its move stages, and the root search. One Search object owns the
+// evaluation (evaluate.cpp), threat search over chains of fours
+// (threat.cpp), the alpha-beta node search (alpha_beta.cpp) with its move
+// stages (movepick.cpp), and the root search (root.cpp), all methods of
+// Search and all in this folder. One Search object owns the
 // per-ply storage (allocated once), the counters and the flags; it works on
 // its Position in place and leaves it as it found it. A think on several
 // threads runs one Search per thread, each on its own Position, sharing
-// only the tables (search_threads.h).
+// only the tables (search_threads.h). Below it sit src/eval (candidate-cell
+// operations), src/renju, src/board and src/core; it includes nothing above.
 #pragma once
 
 #include <atomic>

@@ -3,7 +3,7 @@
 // target value (ovbalanceone), and the pair of moves, one for each side,
 // after which it is closest (ovbalancetwo).
 //
-// Each builds a candidate list near the stones, orders it by a static key,
+// Each works on a Game and builds a candidate list near the stones, orders it by a static key,
 // then deepens a search over the list with alpha_beta, writing a progress
 // line per depth and a result line at the end. None plays or records a
 // move; every placement is taken back, so the position ends as it began.
@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "protocol/engine.h"
+#include "game/game.h"
 #include "think/think.h"
 
 namespace orvel {
@@ -67,8 +67,8 @@ Window window(int64_t alpha, int64_t beta) {
 // What the three drivers share: the set-up, the masks, the continue test
 // and the bookkeeping of the end.
 struct Analysis {
-  explicit Analysis(Engine& e)
-      : engine(e), pos(*e.position), s(*e.search), record(e.record), settings(e.settings), store(storage()) {}
+  explicit Analysis(Game& e)
+      : game(e), pos(*e.position), s(*e.search), record(e.record), settings(e.settings), store(storage()) {}
 
   // Counters, budget, clock, rebuild, table size.
   void set_up(int32_t budget) {
@@ -76,9 +76,9 @@ struct Analysis {
     s.move_budget = budget;
     s.think_clock = Search::now_ms();
     s.search_aborted = false;
-    engine.apply_table_sizes();
-    engine.apply_rule();
-    engine.hash.move_count = record.move_count;
+    game.apply_table_sizes();
+    game.apply_rule();
+    game.hash.move_count = record.move_count;
     s.last_depth = 0;
     side = record.side_to_move();
     opp = opponent(side);
@@ -133,7 +133,7 @@ struct Analysis {
   // Before the iteration of depth d (last_depth already holds d).
   bool may_continue(int d) const {
     const int32_t max_node = Settings::get(settings.max_node);
-    const bool stopping = engine.stop_requested.load() > 0;
+    const bool stopping = game.stop_requested.load() > 0;
     const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
     const bool may_start =
         (Search::now_ms() - s.think_clock) * 4 < s.move_budget && record.move_count + d + 2 <= cells && !stopping;
@@ -160,14 +160,14 @@ struct Analysis {
   void finish_empty(const char* mode) {
     s.last_depth = 1;
     finish();
-    send_line(engine.out, "MESSAGE DETAIL (%s) no candidate", mode);
+    send_line(game.out, "MESSAGE DETAIL (%s) no candidate", mode);
   }
 
   long since_start() const { return static_cast<long>(Search::now_ms() - s.think_clock); }
   int millions() const { return static_cast<int>(s.node_count / 1000000); }
   int row(int x) const { return record.board_height - x; }
 
-  Engine& engine;
+  Game& game;
   Position& pos;
   Search& s;
   GameRecord& record;
@@ -216,15 +216,15 @@ int32_t distance_key(int32_t v, int32_t k, int32_t best, bool raise_ties) {
 
 }  // namespace
 
-void nbest_think(Engine& engine) {
-  Analysis a(engine);
-  a.set_up(turn_budget(engine));
+void nbest_think(Game& game, const ThinkRequest& request) {
+  Analysis a(game);
+  a.set_up(turn_budget(game));
   Search& s = a.s;
   Position& pos = a.pos;
   AnalysisStorage& st = a.store;
   MoveEntry* list = st.list;
   const int side = a.side, opp = a.opp;
-  const int wanted = std::max(engine.nbest_count, 1);
+  const int wanted = std::max(request.nbest_count, 1);
 
   a.build_mask(true);
   const int n = a.collect_candidates(list, [](int32_t g) { return g; });
@@ -284,20 +284,20 @@ void nbest_think(Engine& engine) {
     }
     if (aborted) break;
 
-    send_line(engine.out, "MESSAGE DETAIL DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]", d + 1,
-              d - s.min_remaining_depth + 1, clamp_report(list[0].key), a.since_start(), a.millions(),
-              a.row(list[0].x), column_letter(list[0].y));
+    send_line(game.out, "MESSAGE DETAIL DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]", d + 1,
+              d - s.min_remaining_depth + 1, clamp_report(list[0].key), a.since_start(), a.millions(), a.row(list[0].x),
+              column_letter(list[0].y));
     if (d + 1 >= 5) {
       std::string block;
       for (int i = 0; i < ranked; ++i)
         block += format("MESSAGE (%d) VAL:%d [%d,%c]\n", i + 1, clamp_report(list[i].key), a.row(list[i].x),
                         column_letter(list[i].y));
-      engine.out.write(block);
+      game.out.write(block);
     }
   }
 
   const int64_t elapsed = a.finish();
-  send_line(engine.out, "MESSAGE DETAIL (NBEST) DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]", s.last_depth + 1,
+  send_line(game.out, "MESSAGE DETAIL (NBEST) DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]", s.last_depth + 1,
             s.last_depth - s.min_remaining_depth + 1, clamp_report(list[0].key), static_cast<long>(elapsed),
             a.millions(), a.row(list[0].x), column_letter(list[0].y));
   if (s.last_depth >= 2) {
@@ -306,15 +306,17 @@ void nbest_think(Engine& engine) {
       const int32_t* moves = st.lines[st.line_of[u]];
       for (int j = 1; j <= moves[0]; ++j)
         line += format("[%d,%c]", a.row(moves[j] / MAX_SIZE), column_letter(moves[j] % MAX_SIZE));
-      send_line(engine.out, "%s", line.c_str());
+      send_line(game.out, "%s", line.c_str());
     }
   }
 }
 
-void balance_one_think(Engine& engine) { balance_one(engine, engine.balance_offset, turn_budget(engine)); }
+void balance_one_think(Game& game, const ThinkRequest& request) {
+  balance_one(game, request.balance_target, turn_budget(game));
+}
 
-BalanceMove balance_one(Engine& engine, int32_t target, int32_t budget) {
-  Analysis a(engine);
+BalanceMove balance_one(Game& game, int32_t target, int32_t budget) {
+  Analysis a(game);
   a.set_up(budget);
   Search& s = a.s;
   Position& pos = a.pos;
@@ -362,22 +364,24 @@ BalanceMove balance_one(Engine& engine, int32_t target, int32_t budget) {
 
     sort_by_key(list, n);
     n = balance_cut(n, d, list[0].key);
-    send_line(engine.out, "MESSAGE DETAIL DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c]", d + 1,
+    send_line(game.out, "MESSAGE DETAIL DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c]", d + 1,
               d - s.min_remaining_depth + 1, -k, cap_report(list[0].key), a.since_start(), a.millions(),
               a.row(list[0].x), column_letter(list[0].y));
   }
 
   const int64_t elapsed = a.finish();
-  send_line(engine.out, "MESSAGE DETAIL (BALANCE) DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c]",
-            s.last_depth + 1, s.last_depth - s.min_remaining_depth + 1, -k, cap_report(list[0].key),
-            static_cast<long>(elapsed), a.millions(), a.row(list[0].x), column_letter(list[0].y));
+  send_line(game.out, "MESSAGE DETAIL (BALANCE) DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c]", s.last_depth + 1,
+            s.last_depth - s.min_remaining_depth + 1, -k, cap_report(list[0].key), static_cast<long>(elapsed),
+            a.millions(), a.row(list[0].x), column_letter(list[0].y));
   return BalanceMove{true, list[0].x, list[0].y, list[0].key};
 }
 
-void balance_two_think(Engine& engine) { balance_two(engine, engine.balance_offset, turn_budget(engine)); }
+void balance_two_think(Game& game, const ThinkRequest& request) {
+  balance_two(game, request.balance_target, turn_budget(game));
+}
 
-BalancePair balance_two(Engine& engine, int32_t target, int32_t budget) {
-  Analysis a(engine);
+BalancePair balance_two(Game& game, int32_t target, int32_t budget) {
+  Analysis a(game);
   a.set_up(budget);
   Search& s = a.s;
   Position& pos = a.pos;
@@ -393,7 +397,7 @@ BalancePair balance_two(Engine& engine, int32_t target, int32_t budget) {
     // Scoring every pair takes most of a second on a large busy board: a stop
     // ends it here, once there is a pair to answer with, and the pairs
     // scored so far give the answer.
-    if (n > 0 && engine.stop_requested.load() > 0) break;
+    if (n > 0 && game.stop_requested.load() > 0) break;
     for (int y1 = 0; y1 < width; ++y1) {
       if (!a.playable(x1, y1, side)) continue;
       const int mark1 = a.store.mask[x1][y1];
@@ -460,16 +464,16 @@ BalancePair balance_two(Engine& engine, int32_t target, int32_t budget) {
 
     sort_by_key(list, n);
     n = balance_cut(n, d, list[0].key);
-    send_line(engine.out, "MESSAGE DETAIL DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c][%d,%c]", d + 2,
+    send_line(game.out, "MESSAGE DETAIL DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c][%d,%c]", d + 2,
               d - s.min_remaining_depth + 2, -k, cap_report(list[0].key), a.since_start(), a.millions(),
               a.row(list[0].x1), column_letter(list[0].y1), a.row(list[0].x2), column_letter(list[0].y2));
   }
 
   const int64_t elapsed = a.finish();
-  send_line(engine.out, "MESSAGE DETAIL (BALANCE) DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c][%d,%c]",
+  send_line(game.out, "MESSAGE DETAIL (BALANCE) DEPTH:%d-%d |VAL%+d|:%d TIME:%ldms NODE:%dm [%d,%c][%d,%c]",
             s.last_depth + 2, s.last_depth - s.min_remaining_depth + 2, -k, cap_report(list[0].key),
-            static_cast<long>(elapsed), a.millions(), a.row(list[0].x1), column_letter(list[0].y1),
-            a.row(list[0].x2), column_letter(list[0].y2));
+            static_cast<long>(elapsed), a.millions(), a.row(list[0].x1), column_letter(list[0].y1), a.row(list[0].x2),
+            column_letter(list[0].y2));
   return BalancePair{true, list[0].x1, list[0].y1, list[0].x2, list[0].y2, list[0].key};
 }
 

@@ -1,21 +1,20 @@
 #include "think/bench.h"
 
-#include <atomic>
 #include <memory>
 
-#include "board/position.h"
-#include "protocol/game_record.h"
-#include "protocol/output.h"
-#include "protocol/search_inputs.h"
-#include "protocol/settings.h"
-#include "search/hash.h"
-#include "search/search.h"
+#include "game/game.h"
 
 namespace orvel {
 
 namespace {
 
 constexpr int DEFAULT_BENCH_DEPTH = 7;
+
+// The bench reports through its totals; the lines of the searches go nowhere.
+class Discard : public Reporter {
+ public:
+  void write(const std::string&) override {}
+};
 
 struct BenchPosition {
   const char* name;
@@ -45,37 +44,30 @@ constexpr BenchPosition bench_positions[] = {
 BenchTotals run_bench(int depth) {
   if (depth <= 0) depth = DEFAULT_BENCH_DEPTH;
   BenchTotals totals;
-  CaptureOutput out;
-  Settings settings;
-  settings.max_node = -1;  // a fixed depth: neither the clock nor a node limit
-  std::atomic<int32_t> stop{0};
+  Discard out;
   for (const BenchPosition& bp : bench_positions) {
-    auto pos = std::make_unique<Position>();
-    auto record = std::make_unique<GameRecord>();
-    HashTables hash;
+    // A fresh game per position: new position, tables and search state.
+    auto game = std::make_unique<Game>(out);
+    game->settings.max_node = -1;  // a fixed depth: neither the clock nor a node limit
+    game->settings.rule = bp.rule;
     // Tables small enough to be written at set-up, so that the timed search
     // pays for no first touch of fresh pages.
-    hash.tt_buckets = hash.cache_buckets = 1 << 13;
-    record->board_width = record->board_height = record->board_size = bp.size;
-    settings.rule = bp.rule;
-    pos->configure(bp.size, bp.size, bp.rule);
-    hash.resize_hash_tables();
-    hash.clear_hash_tables();
+    game->hash.tt_buckets = game->hash.cache_buckets = 1 << 13;
+    game->set_board(bp.size, bp.size);
     for (const char* p = bp.moves; *p;) {
       const int x = *p++ - 'a';
       int y = 0;
       while (*p >= '0' && *p <= '9') y = y * 10 + (*p++ - '0');
-      --y;
-      const int side = record->side_to_move();
-      record->move_history[record->move_count++] = {x, y, side};
-      pos->make_move(x, y, side);
+      game->play(x, y - 1);
     }
-    hash.move_count = record->move_count;
-    auto search = std::make_unique<Search>(*pos, make_search_context(settings, *record, hash, stop, &out));
-    search->reset_game_state();
+    // The stones go on the board as the rebuild of a think places them.
+    game->rebuild(bp.rule);
+    const GameRecord& record = game->record;
+    Search* search = game->search.get();
+    game->hash.move_count = record.move_count;
     search->reset_counters();
     search->move_budget = 1 << 30;
-    const int side = record->side_to_move();
+    const int side = record.side_to_move();
     const int64_t start = Search::now_ms();
     search->think_clock = start;
     int32_t value = 0;

@@ -1,4 +1,5 @@
-// The normal think: what the worker runs after TURN, BEGIN and BOARD.
+// The normal think: what the worker runs after TURN, BEGIN and BOARD, on
+// the front end's Game.
 //
 // It turns the time settings into a budget for this move, takes a shortcut
 // where the position allows one (the first move of a game, the follow-up of
@@ -18,7 +19,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "protocol/engine.h"
+#include "game/game.h"
 #include "renju/forbidden.h"
 #include "think/think.h"
 
@@ -34,23 +35,23 @@ int32_t clamp_report(int32_t v) { return std::clamp<int32_t>(v, -10000, 10000); 
 
 char column_letter(int y) { return static_cast<char>('A' + y); }
 
-// A cell the engine may choose for side on the built position: empty, not
+// A cell the game may choose for side on the built position: empty, not
 // excluded by the front end and, under Renju, not forbidden to BLACK.
-bool playable(Engine& engine, int x, int y, int side) {
-  if (!engine.record.on_board(x, y)) return false;
-  if (engine.position->cells[x][y] != EMPTY) return false;
-  if (engine.record.blocked(x, y)) return false;
-  return !engine.search->forbidden_for(x, y, side);
+bool playable(Game& game, int x, int y, int side) {
+  if (!game.record.on_board(x, y)) return false;
+  if (game.position->cells[x][y] != EMPTY) return false;
+  if (game.record.blocked(x, y)) return false;
+  return !game.search->forbidden_for(x, y, side);
 }
 
 // The first member of a cell set (lowest x, then lowest y) that side may
 // play. False when there is none.
-bool first_playable(Engine& engine, const CellSet& set, int side, int& x, int& y) {
+bool first_playable(Game& game, const CellSet& set, int side, int& x, int& y) {
   if (set.empty()) return false;
   MoveEntry cells[MAX_CELLS];
   const int n = set.list(cells);
   for (int i = 0; i < n; ++i) {
-    if (playable(engine, cells[i].x, cells[i].y, side)) {
+    if (playable(game, cells[i].x, cells[i].y, side)) {
       x = cells[i].x;
       y = cells[i].y;
       return true;
@@ -61,12 +62,12 @@ bool first_playable(Engine& engine, const CellSet& set, int side, int& x, int& y
 
 // A won position: the first playable five cell of side, else its first
 // playable open-four cell. False (best_move untouched) when neither exists.
-bool choose_winning_cell(Engine& engine, int side) {
-  Position& pos = *engine.position;
-  Search& s = *engine.search;
+bool choose_winning_cell(Game& game, int side) {
+  Position& pos = *game.position;
+  Search& s = *game.search;
   int x = -1, y = -1;
-  if (first_playable(engine, pos.five_cells[side - 1], side, x, y) ||
-      first_playable(engine, pos.open_four_cells[side - 1], side, x, y)) {
+  if (first_playable(game, pos.five_cells[side - 1], side, x, y) ||
+      first_playable(game, pos.open_four_cells[side - 1], side, x, y)) {
     s.best_x = x;
     s.best_y = y;
     return true;
@@ -74,13 +75,13 @@ bool choose_winning_cell(Engine& engine, int side) {
   return false;
 }
 
-// Is (x, y) free for the engine's own stone? The first move may be played
+// Is (x, y) free for the game's own stone? The first move may be played
 // on a stale position (the record is then empty, so only the extents and the
 // blocked cells matter); every other path runs on a built position.
-bool legal_move(Engine& engine, int x, int y, int side) {
-  if (!engine.record.on_board(x, y) || engine.record.move_count >= MAX_CELLS) return false;
-  if (!engine.position_current()) return !engine.record.blocked(x, y);
-  return playable(engine, x, y, side);
+bool legal_move(Game& game, int x, int y, int side) {
+  if (!game.record.on_board(x, y) || game.record.move_count >= MAX_CELLS) return false;
+  if (!game.position_current()) return !game.record.blocked(x, y);
+  return playable(game, x, y, side);
 }
 
 }  // namespace
@@ -88,14 +89,14 @@ bool legal_move(Engine& engine, int x, int y, int side) {
 // The first-move rule: the centre, or the free cell nearest to it by
 // Manhattan distance, the first in scan order on a tie. Cells holding a
 // block stone of a built position are skipped like blocked ones.
-void first_move(Engine& engine) {
-  const GameRecord& record = engine.record;
-  Search& s = *engine.search;
+void first_move(Game& game) {
+  const GameRecord& record = game.record;
+  Search& s = *game.search;
   const int x0 = record.board_height / 2;
   const int y0 = record.board_width / 2;
   auto free_cell = [&](int x, int y) {
     if (record.blocked(x, y)) return false;
-    return !engine.position_current() || engine.position->cells[x][y] == EMPTY;
+    return !game.position_current() || game.position->cells[x][y] == EMPTY;
   };
   s.best_x = x0;
   s.best_y = y0;
@@ -121,15 +122,15 @@ namespace {
 // The forced block. Returns true when the block was chosen (no search), false
 // when the think must search: the side has a five of its own, the opponent
 // has none, or none of the opponent's five cells may be played.
-bool forced_block(Engine& engine, int side) {
-  Position& pos = *engine.position;
-  Search& s = *engine.search;
+bool forced_block(Game& game, int side) {
+  Position& pos = *game.position;
+  Search& s = *game.search;
   const int opp = opponent(side);
   if (!pos.five_cells[side - 1].empty()) return false;
   MoveEntry cells[MAX_CELLS];
   const int n = pos.list_five_cells(cells, opp);
   for (int i = 0; i < n; ++i) {
-    if (!playable(engine, cells[i].x, cells[i].y, side)) continue;
+    if (!playable(game, cells[i].x, cells[i].y, side)) continue;
     s.best_x = cells[i].x;
     s.best_y = cells[i].y;
     // Two fives to stop: the game is lost, the block is played all the same.
@@ -139,13 +140,13 @@ bool forced_block(Engine& engine, int side) {
   return false;
 }
 
-void detail_line(Engine& engine, int depth, int32_t v, bool aborted) {
-  Search& s = *engine.search;
+void detail_line(Game& game, int depth, int32_t v, bool aborted) {
+  Search& s = *game.search;
   const char* fmt = aborted ? "MESSAGE DETAIL DEPTH:%d-%d* VAL:%d TIME:%ldms NODE:%dm [%d,%c]"
                             : "MESSAGE DETAIL DEPTH:%d-%d VAL:%d TIME:%ldms NODE:%dm [%d,%c]";
-  send_line(engine.out, fmt, depth, depth - s.min_remaining_depth, clamp_report(v),
-            static_cast<long>(Search::now_ms() - s.think_clock), static_cast<int>(engine.threads.nodes(s) / 1000000),
-            engine.record.board_height - s.best_x, column_letter(s.best_y));
+  send_line(game.out, fmt, depth, depth - s.min_remaining_depth, clamp_report(v),
+            static_cast<long>(Search::now_ms() - s.think_clock), static_cast<int>(game.threads.nodes(s) / 1000000),
+            game.record.board_height - s.best_x, column_letter(s.best_y));
 }
 
 void copy_line(PvLine& to, const PvLine& from) {
@@ -156,10 +157,10 @@ void copy_line(PvLine& to, const PvLine& from) {
 
 // The summary line(s), the best line and, in detail mode, the block line.
 // nodes: those of every search thread; the rest is the think's own search's.
-void report(Engine& engine, int32_t value, int64_t elapsed, uint64_t nodes) {
-  Search& s = *engine.search;
-  const GameRecord& record = engine.record;
-  const bool detail = Settings::get(engine.settings.show_detail) != 0;
+void report(Game& game, int32_t value, int64_t elapsed, uint64_t nodes) {
+  Search& s = *game.search;
+  const GameRecord& record = game.record;
+  const bool detail = Settings::get(game.settings.show_detail) != 0;
 
   int32_t v = value;
   if (v >= WIN_RANGE) v -= s.last_depth;
@@ -171,16 +172,15 @@ void report(Engine& engine, int32_t value, int64_t elapsed, uint64_t nodes) {
   const double branching = s.branch_total / static_cast<double>(s.expanded_count + 1);
   const int millions = static_cast<int>(nodes / 1000000);
   if (detail) {
-    send_line(engine.out, "MESSAGE Complexity: %.1f, %.1f | Depth: %d-%d | Time: %ldms | Node: %dm", complexity,
+    send_line(game.out, "MESSAGE Complexity: %.1f, %.1f | Depth: %d-%d | Time: %ldms | Node: %dm", complexity,
               branching, s.last_depth, s.last_depth - s.min_remaining_depth, static_cast<long>(elapsed), millions);
-    send_line(engine.out, "MESSAGE Speed: %ld | Evaluation: %d %s",
-              static_cast<long>(nodes / static_cast<uint64_t>(std::max<int64_t>(s.think_clock + 1, 1))), v,
-              word);
+    send_line(game.out, "MESSAGE Speed: %ld | Evaluation: %d %s",
+              static_cast<long>(nodes / static_cast<uint64_t>(std::max<int64_t>(s.think_clock + 1, 1))), v, word);
   } else {
-    send_line(engine.out, "MESSAGE %.1f | %d | %d | %ldms | %.1f | %ld | %d | %d %s", complexity, s.last_depth,
+    send_line(game.out, "MESSAGE %.1f | %d | %d | %ldms | %.1f | %ld | %d | %d %s", complexity, s.last_depth,
               s.last_depth - s.min_remaining_depth, static_cast<long>(elapsed), branching,
               static_cast<long>(nodes / static_cast<uint64_t>(std::max<int64_t>(elapsed + 1, 1))),
-              engine.position->update_radius, v, word);
+              game.position->update_radius, v, word);
   }
 
   std::string line = detail ? "MESSAGE Bestline: " : "MESSAGE ";
@@ -190,7 +190,7 @@ void report(Engine& engine, int32_t value, int64_t elapsed, uint64_t nodes) {
     line += detail ? format("[%d%c] ", record.board_height - m.x, column_letter(m.y))
                    : format("[%d,%d] ", m.x + 1, m.y + 1);
   }
-  send_line(engine.out, "%s", line.c_str());
+  send_line(game.out, "%s", line.c_str());
 
   if (!detail) return;
   std::string blocks = "MESSAGE Block";
@@ -202,31 +202,31 @@ void report(Engine& engine, int32_t value, int64_t elapsed, uint64_t nodes) {
       blocks += format("[%d%c] ", record.board_height - x, column_letter(y));
     }
   }
-  if (any) send_line(engine.out, "%s", blocks.c_str());
+  if (any) send_line(game.out, "%s", blocks.c_str());
 }
 
 // The searching path: rebuild, pre_select, iterative deepening, on
 // thread_num threads. Returns the think's value; sets elapsed and
 // helper_nodes (the nodes of the helper threads). fallback_* receive
 // pre_select's move, or -1 when it found no playable cell.
-int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed, uint64_t& helper_nodes,
-                    int& fallback_x, int& fallback_y) {
-  GameRecord& record = engine.record;
-  Search& s = *engine.search;
-  const Settings& settings = engine.settings;
+int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uint64_t& helper_nodes, int& fallback_x,
+                    int& fallback_y) {
+  GameRecord& record = game.record;
+  Search& s = *game.search;
+  const Settings& settings = game.settings;
 
   s.search_aborted = false;
-  engine.apply_rule();
-  engine.hash.move_count = record.move_count;
+  game.apply_rule();
+  game.hash.move_count = record.move_count;
 
-  int32_t value = pre_select(engine, side);
+  int32_t value = pre_select(game, side);
   fallback_x = value == 0 ? s.best_x : -1;
   fallback_y = value == 0 ? s.best_y : -1;
 
   // The helpers deepen alongside from here to the end of the deepening;
   // the result stays the think's own search's.
-  SearchThreads& threads = engine.threads;
-  threads.set_count(engine.search_thread_count(), s);
+  SearchThreads& threads = game.threads;
+  threads.set_count(game.search_thread_count(), s);
   threads.start(s, side, Settings::get(settings.max_depth));
 
   const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
@@ -236,7 +236,7 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
     bool node_test = true;
     if (depth >= 2) {
       const int64_t t = (Search::now_ms() - s.think_clock) * 4;
-      const bool stopping = engine.stop_requested.load() > 0;
+      const bool stopping = game.stop_requested.load() > 0;
       const bool may_start = (t < s.move_budget || ample_time) && record.move_count + depth <= cells && !stopping;
       if (!may_start) {
         if (max_node != -1 || stopping) break;
@@ -255,13 +255,13 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
       if (v == 0) break;  // nothing usable: the previous iteration stands
       copy_line(s.saved_line, s.pv_lines[0]);
       value = v;
-      if (detail) detail_line(engine, depth, v, true);
+      if (detail) detail_line(game, depth, v, true);
       s.last_depth = depth + 1;
       break;
     }
     copy_line(s.saved_line, s.pv_lines[0]);
     value = v;
-    if (detail) detail_line(engine, depth, v, false);
+    if (detail) detail_line(game, depth, v, false);
     if (v >= WIN_RANGE || v <= -WIN_RANGE || (s.single_reply && depth >= 5)) {
       s.last_depth = depth + 1;
       break;
@@ -273,37 +273,37 @@ int32_t search_path(Engine& engine, int side, bool ample_time, int64_t& elapsed,
   s.last_depth -= 1;
   s.last_value = value;
   s.think_clock = elapsed;
-  if (value - s.last_depth >= WIN_SCORE) choose_winning_cell(engine, side);
+  if (value - s.last_depth >= WIN_SCORE) choose_winning_cell(game, side);
   return value;
 }
 
 }  // namespace
 
-int32_t search_and_report(Engine& engine, int side, bool ample_time) {
-  Search& s = *engine.search;
+int32_t search_and_report(Game& game, int side, bool ample_time) {
+  Search& s = *game.search;
   int64_t elapsed = 0;
   uint64_t helper_nodes = 0;
   int fallback_x = -1, fallback_y = -1;
-  const int32_t value = search_path(engine, side, ample_time, elapsed, helper_nodes, fallback_x, fallback_y);
+  const int32_t value = search_path(game, side, ample_time, elapsed, helper_nodes, fallback_x, fallback_y);
   // A search whose only move was unplayable (a forced block on a blocked or
   // forbidden cell) leaves (-1, -1): the game is lost, but it is finished by
   // the rules, so play pre_select's move.
-  if (!legal_move(engine, s.best_x, s.best_y, side) && fallback_x >= 0) {
+  if (!legal_move(game, s.best_x, s.best_y, side) && fallback_x >= 0) {
     s.best_x = fallback_x;
     s.best_y = fallback_y;
   }
-  report(engine, value, elapsed, s.node_count + helper_nodes);
+  report(game, value, elapsed, s.node_count + helper_nodes);
   return value;
 }
 
-int32_t turn_budget(const Engine& engine) {
-  return std::min<int32_t>(Settings::get(engine.settings.timeout_turn), Settings::get(engine.settings.time_left) / 16);
+int32_t turn_budget(const Game& game) {
+  return std::min<int32_t>(Settings::get(game.settings.timeout_turn), Settings::get(game.settings.time_left) / 16);
 }
 
-int pre_select(Engine& engine, int side) {
-  Position& pos = *engine.position;
-  Search& s = *engine.search;
-  const GameRecord& record = engine.record;
+int pre_select(Game& game, int side) {
+  Position& pos = *game.position;
+  Search& s = *game.search;
+  const GameRecord& record = game.record;
   const int opp = opponent(side);
   int32_t best = NO_BEST;
   bool scored = false;
@@ -336,10 +336,10 @@ int pre_select(Engine& engine, int side) {
   return scored ? 0 : 1;
 }
 
-void normal_think(Engine& engine) {
-  GameRecord& record = engine.record;
-  Search& s = *engine.search;
-  const Settings& settings = engine.settings;
+void normal_think(Game& game, const ThinkRequest& request) {
+  const GameRecord& record = game.record;
+  Search& s = *game.search;
+  const Settings& settings = game.settings;
 
   // Set-up. The clock runs from the moment the think was asked for, so the
   // worker's wake-up and the set-up below (table sizes here, the rebuild of
@@ -347,12 +347,13 @@ void normal_think(Engine& engine) {
   // budget like the search itself. The table size is settled before the
   // rebuild: the rebuild clears the tables either way, and a new size then
   // costs one allocation, not two.
-  s.think_clock = engine.take_think_start();
-  engine.apply_table_sizes();
+  const int64_t now = Search::now_ms();
+  s.think_clock = request.start_ms >= 0 && request.start_ms <= now ? request.start_ms : now;
+  game.apply_table_sizes();
   const int side = record.side_to_move();
   s.reset_counters();
   const int32_t time_left = Settings::get(settings.time_left);
-  s.move_budget = turn_budget(engine);
+  s.move_budget = turn_budget(game);
   const int64_t free_cells = std::max<int64_t>(
       static_cast<int64_t>(record.board_width) * record.board_height - record.move_count + 1, 1);
   const bool ample_time = time_left / free_cells >= s.move_budget;
@@ -361,33 +362,31 @@ void normal_think(Engine& engine) {
   int32_t value = s.last_value;
   bool shortcut = false;
   if (record.move_count == 0) {
-    first_move(engine);
+    first_move(game);
     shortcut = true;
-  } else if (engine.position_current()) {
+  } else if (game.position_current()) {
     if (s.last_value - s.last_depth >= WIN_SCORE)
-      shortcut = choose_winning_cell(engine, side);
+      shortcut = choose_winning_cell(game, side);
     else
-      shortcut = forced_block(engine, side);
+      shortcut = forced_block(game, side);
     value = s.last_value;
   }
   if (shortcut) {
     s.think_clock = 0;
-    report(engine, value, 0, s.node_count);
+    report(game, value, 0, s.node_count);
   } else {
-    search_and_report(engine, side, ample_time);
+    search_and_report(game, side, ample_time);
   }
 
   const int x = s.best_x, y = s.best_y;
-  if (!legal_move(engine, x, y, side)) {
+  if (!legal_move(game, x, y, side)) {
     // A full board, or every free cell excluded: there is nothing to play,
     // and nothing is recorded.
-    send_line(engine.out, "ERROR no legal move");
+    send_line(game.out, "ERROR no legal move");
     return;
   }
-  if (engine.position_current()) engine.position->make_move(x, y, side);
-  record.move_history[record.move_count] = RecordedMove{x, y, side};
-  ++record.move_count;
-  send_line(engine.out, "%d,%d", x, y);
+  game.play(x, y);
+  send_line(game.out, "%d,%d", x, y);
 }
 
 }  // namespace orvel

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-namespace orvel {
+#include "think/think.h"
 
-class Engine;
+namespace orvel {
 
 // Beyond this value (from WHITE's point of view, on the evaluation scale)
 // one colour is clearly better. Balanced three-stone openings search to
@@ -29,9 +29,9 @@ enum class Swap2Choice {
 // WHITE: holding the move is worth more than a colour judged equal.
 Swap2Choice swap2_choice(int stones, int32_t white_value);
 
-// The worker's SWAP2BOARD think for engine.swap2: writes the usual
+// The worker's SWAP2BOARD think for request.swap2: writes the usual
 // MESSAGE lines of its searches, then exactly one answer line. The game
 // record and the position end as they began.
-void swap2_think(Engine& engine);
+void swap2_think(Game& game, const ThinkRequest& request);
 
 }  // namespace orvel

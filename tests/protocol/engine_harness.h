@@ -22,10 +22,10 @@ namespace orvel::testing {
 // Small tables and short thinks keep every test fast, also once the real
 // search drives the thinks.
 inline void make_light(Engine& engine) {
-  engine.settings.hash_size = 1024;
-  engine.hash.tt_buckets = 1024;
-  engine.hash.cache_buckets = 1024;
-  engine.settings.timeout_turn = 200;
+  engine.game.settings.hash_size = 1024;
+  engine.game.hash.tt_buckets = 1024;
+  engine.game.hash.cache_buckets = 1024;
+  engine.game.settings.timeout_turn = 200;
 }
 
 // Feed script (lines separated by '\n') to the dispatcher. Returns false
@@ -94,8 +94,8 @@ class EngineFixture : public ::testing::Test {
     return kept;
   }
 
-  const GameRecord& record() const { return engine.record; }
-  int cell(int x, int y) const { return engine.position->cells[x][y]; }
+  const GameRecord& record() const { return engine.game.record; }
+  int cell(int x, int y) const { return engine.game.position->cells[x][y]; }
 };
 
 }  // namespace orvel::testing

@@ -101,11 +101,11 @@ TEST_F(Dispatch, InfoKeysAndValues) {
   for (int i = 10; i >= 0; --i)
     forward = format("info %s %d\n", keys[i], i + 1) + forward, backward += format("info %s %d\n", keys[i], i + 21);
   EXPECT_TRUE(send(forward).empty());
-  EXPECT_EQ(dump(engine.settings), "1 2 3 4 5 6 7 8 9 10 11");
+  EXPECT_EQ(dump(engine.game.settings), "1 2 3 4 5 6 7 8 9 10 11");
   EXPECT_TRUE(send(backward).empty());
-  EXPECT_EQ(dump(engine.settings), "21 22 23 24 25 26 27 28 29 30 31");
+  EXPECT_EQ(dump(engine.game.settings), "21 22 23 24 25 26 27 28 29 30 31");
   // Values read like atoi, but saturate.
-  std::atomic<int32_t>*turn = &engine.settings.timeout_turn, *hash = &engine.settings.hash_size;
+  std::atomic<int32_t>*turn = &engine.game.settings.timeout_turn, *hash = &engine.game.settings.hash_size;
   // clang-format off
   const std::tuple<const char*, std::atomic<int32_t>*, int32_t> cases[] = {
       {"timeout_turn    \t 77", turn, 77}, {"timeout_turn", turn, 0}, {"timeout_turn 12abc", turn, 12},
@@ -115,7 +115,7 @@ TEST_F(Dispatch, InfoKeysAndValues) {
       {"timeout_turn -2147483648", turn, INT32_MIN}, {"timeout_turn -2147483649", turn, INT32_MIN},
       {"timeout_turn -99999999999999999999999999999", turn, INT32_MIN}, {"hash_size 3", hash, 3},
       {"hash_size 0", hash, 1}, {"hash_size -5", hash, 1}, {"hash_size abc", hash, 1}, {"hash_size -99999999999", hash, 1},
-      {"rule 3", &engine.settings.rule, 3}, {"rules_of_thumb", &engine.settings.rule, 0}};  // rule matches, no digits
+      {"rule 3", &engine.game.settings.rule, 3}, {"rules_of_thumb", &engine.game.settings.rule, 0}};  // rule matches, no digits
   // clang-format on
   for (const auto& [line, field, value] : cases) {
     send(std::string("INFO ") + line + "\n");
@@ -123,7 +123,8 @@ TEST_F(Dispatch, InfoKeysAndValues) {
   }
   for (const std::string& folder : {std::string(2000, 'f'), std::string("/tmp/x y"), std::string()}) {
     send("INFO folder " + folder + "\n");
-    EXPECT_EQ(std::string(engine.settings.folder), folder.substr(0, 1023)) << "a folder keeps at most 1023 characters";
+    EXPECT_EQ(std::string(engine.game.settings.folder), folder.substr(0, 1023))
+        << "a folder keeps at most 1023 characters";
   }
 }
 

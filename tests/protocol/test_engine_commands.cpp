@@ -17,19 +17,20 @@ namespace {
 // The record is well formed and, while the board arrays are current, they
 // hold exactly its stones.
 void expect_board_matches_record(const Engine& e) {
-  const GameRecord& r = e.record;
+  const GameRecord& r = e.game.record;
   int stones = 0;
   for (int x = 0; x < MAX_SIZE; ++x)
-    for (int y = 0; y < MAX_SIZE; ++y) stones += e.position->cells[x][y] == BLACK || e.position->cells[x][y] == WHITE;
+    for (int y = 0; y < MAX_SIZE; ++y)
+      stones += e.game.position->cells[x][y] == BLACK || e.game.position->cells[x][y] == WHITE;
   for (int i = 0; i < r.move_count; ++i) {
     const RecordedMove& m = r.move_history[i];
     ASSERT_TRUE(r.on_board(m.x, m.y) && m.side == i % 2 + 1) << "entry " << i;
     for (int j = 0; j < i; ++j)
       ASSERT_FALSE(r.move_history[j].x == m.x && r.move_history[j].y == m.y) << "two stones on " << m.x << "," << m.y;
-    ASSERT_TRUE(!e.position_current() || e.position->cells[m.x][m.y] == m.side) << "entry " << i;
+    ASSERT_TRUE(!e.game.position_current() || e.game.position->cells[m.x][m.y] == m.side) << "entry " << i;
   }
   std::string why;
-  EXPECT_TRUE(!e.position_current() || (stones == r.move_count && e.position->is_consistent(&why))) << why;
+  EXPECT_TRUE(!e.game.position_current() || (stones == r.move_count && e.game.position->is_consistent(&why))) << why;
 }
 
 // Replies are joined by '|' and matched literally, except that MOVE stands
@@ -46,7 +47,7 @@ bool matches(const std::string& text, const std::string& pattern) {
 
 class Commands : public EngineFixture {
  protected:
-  void SetUp() override { EngineFixture::SetUp(), engine.settings.max_depth = 1; }
+  void SetUp() override { EngineFixture::SetUp(), engine.game.settings.max_depth = 1; }
   // width x height / size, built rule, blocked cells, then the record.
   std::string state() const {
     const GameRecord& r = record();
@@ -59,7 +60,7 @@ class Commands : public EngineFixture {
     return s + "]";
   }
   std::string cells() const {
-    return {reinterpret_cast<char*>(&engine.position->cells), sizeof engine.position->cells};
+    return {reinterpret_cast<char*>(&engine.game.position->cells), sizeof engine.game.position->cells};
   }
   std::string last() const {
     const RecordedMove& m = record().move_history[record().move_count - 1];
@@ -104,9 +105,9 @@ TEST_F(Commands, BoardSizes) {
       "START 25;START -1;START 15 0;START 15 25;RECTSTART 25,10;RECTSTART 10,25;RECTSTART 7,0;RECTSTART -3,5;"
       "START 4294967311;RECTSTART 15,4294967311;START 99999999999999999999;START -4294967281",
       "ERROR size of the board");
-  engine.search->last_value = 1234;
+  engine.game.search->last_value = 1234;
   step("RESTART", "HI|OK", "15x15/15 r-1 b0 []");
-  EXPECT_EQ(engine.search->last_value, 0);
+  EXPECT_EQ(engine.game.search->last_value, 0);
 }
 
 TEST_F(Commands, StonesOnStaleAndCurrentBoards) {
@@ -147,7 +148,7 @@ TEST_F(Commands, BoardBodies) {
   step("TAKEBACK 6,6\nTAKEBACK 5,5", "OK|OK", "15x15/15 r0 b0 [7,8 7,7 MOVE 9,9 10,10]");
   step("PLAY 0,0", "ERROR my move [0,0]|0,0", "=");
   refuse("TAKEBACK 0,0", "ERROR bad coordinates");
-  engine.rebuild(FREESTYLE);
+  engine.game.rebuild(FREESTYLE);
   EXPECT_EQ(cell(0, 0), EMPTY) << "a rebuild from the record drops the block stone";
   const std::string error = "ERROR x,y,who or DONE expected after BOARD";
   refuse(
@@ -163,12 +164,12 @@ TEST_F(Commands, TakebackOnlyOfTheLastRecordedStone) {
   step("TAKEBACK 1,1", "HI|OK|ERROR bad coordinates", "20x20/20 r-1 b0 []");  // a board is set up first
   step("START 15\nPLAY 7,7", "HI|OK|7,7", "15x15/15 r-1 b0 [7,7]");
   step("TURN 8,8", "MESSAGE Rule Gomoku (Freestyle)|MOVE", "15x15/15 r0 b0 [7,7 8,8 MOVE]");
-  engine.search->last_value = 999;
+  engine.game.search->last_value = 999;
   refuse("TAKEBACK 8,8;TAKEBACK 7,7;TAKEBACK;TAKEBACK 3;TAKEBACK 15,0;TAKEBACK -1,2;TAKEBACK 1,1;TAKEBACK 3 ,3",
          "ERROR bad coordinates");
-  EXPECT_EQ(engine.search->last_value, 999) << "a refused take-back changes nothing";
+  EXPECT_EQ(engine.game.search->last_value, 999) << "a refused take-back changes nothing";
   step("TAKEBACK " + last(), "OK", "15x15/15 r0 b0 [7,7 8,8]");
-  EXPECT_EQ(engine.search->last_value, 0);
+  EXPECT_EQ(engine.game.search->last_value, 0);
   step("takeback 8, 8\nTAKEBACK 7,7", "OK|OK", "15x15/15 r0 b0 []");
   refuse("TAKEBACK 7,7", "ERROR bad coordinates");
   // A stale board is judged by the record, not by the cells left behind.
@@ -243,7 +244,7 @@ TEST_F(Commands, EveryRuleValueOtherThanZeroAndOneIsRenju) {
          "15x15/15 r-1 b0 []");  // outside Renju, ovshowforbid neither answers nor builds
     step("TURN 7,7\novshowforbid", "MESSAGE Rule " + name + "|MOVE" + (rule == RENJU ? "|FORBID ." : ""),
          format("15x15/15 r%d b0 [7,7 MOVE]", rule));
-    EXPECT_EQ(engine.position->rule, rule) << value;
+    EXPECT_EQ(engine.game.position->rule, rule) << value;
   }
   // A change between thinks is built and announced once, at the next think.
   step("INFO rule 0", "", "=");

@@ -43,16 +43,16 @@ TEST(FuzzSession, EngineChecksSeeARecordAndABoardOutOfStep) {
   engine.start_worker();
   run_script(engine, "START 15\nTURN 7,7\nPLAY 3,3\n");
   engine.stop_thinking();
-  EXPECT_EQ(fuzz::engine_problem(engine), "");
-  engine.position->cells[0][0] = BLACK;  // a stone the record does not hold
-  EXPECT_NE(fuzz::engine_problem(engine), "");
-  engine.position->cells[0][0] = EMPTY;
-  engine.record.move_history[2] = engine.record.move_history[0];  // two stones on one cell
-  EXPECT_NE(fuzz::engine_problem(engine), "");
-  engine.record.built_rule = -1;  // stale: only the record is judged
-  EXPECT_NE(fuzz::engine_problem(engine), "");
-  engine.record.move_history[2].x = 20;
-  EXPECT_NE(fuzz::engine_problem(engine), "") << "a stone off the 15 by 15 board";
+  EXPECT_EQ(fuzz::game_problem(engine.game), "");
+  engine.game.position->cells[0][0] = BLACK;  // a stone the record does not hold
+  EXPECT_NE(fuzz::game_problem(engine.game), "");
+  engine.game.position->cells[0][0] = EMPTY;
+  engine.game.record.move_history[2] = engine.game.record.move_history[0];  // two stones on one cell
+  EXPECT_NE(fuzz::game_problem(engine.game), "");
+  engine.game.record.built_rule = -1;  // stale: only the record is judged
+  EXPECT_NE(fuzz::game_problem(engine.game), "");
+  engine.game.record.move_history[2].x = 20;
+  EXPECT_NE(fuzz::game_problem(engine.game), "") << "a stone off the 15 by 15 board";
 }
 
 TEST(FuzzSession, MoveChecksSeeARecordedMoveElsewhereABlockedCellAndAForbiddenPoint) {
@@ -63,37 +63,37 @@ TEST(FuzzSession, MoveChecksSeeARecordedMoveElsewhereABlockedCellAndAForbiddenPo
   Position scratch;
   run_script(engine, "START 15\nTURN 0,0\n");
   engine.stop_thinking();
-  const RecordedMove m = engine.record.move_history[1];
-  EXPECT_EQ(fuzz::think_move_problem(engine, m.x, m.y, scratch), "");
-  EXPECT_NE(fuzz::think_move_problem(engine, m.x, m.y + 1, scratch), "") << "not the move recorded last";
+  const RecordedMove m = engine.game.record.move_history[1];
+  EXPECT_EQ(fuzz::think_move_problem(engine.game, m.x, m.y, scratch), "");
+  EXPECT_NE(fuzz::think_move_problem(engine.game, m.x, m.y + 1, scratch), "") << "not the move recorded last";
   engine.block_cell(m.x, m.y);
-  EXPECT_NE(fuzz::think_move_problem(engine, m.x, m.y, scratch), "") << "a blocked cell";
+  EXPECT_NE(fuzz::think_move_problem(engine.game, m.x, m.y, scratch), "") << "a blocked cell";
   // BLACK to move with a double three at 7,7, played as if a think chose it.
   run_script(engine,
              "ovblockreset\nINFO rule 2\nSTART 15\novboard\n7,5,1\n0,0,2\n7,6,1\n0,2,2\n5,7,1\n0,4,2\n"
              "6,7,1\n14,14,2\nDONE\n");
-  engine.rebuild(RENJU);
+  engine.game.rebuild(RENJU);
   engine.record_stone(7, 7, true);
-  EXPECT_NE(fuzz::think_move_problem(engine, 7, 7, scratch), "") << "a forbidden point";
-  engine.settings.rule = 0;
-  engine.rebuild(FREESTYLE);
-  EXPECT_EQ(fuzz::think_move_problem(engine, 7, 7, scratch), "") << "nothing is forbidden in free-style";
+  EXPECT_NE(fuzz::think_move_problem(engine.game, 7, 7, scratch), "") << "a forbidden point";
+  engine.game.settings.rule = 0;
+  engine.game.rebuild(FREESTYLE);
+  EXPECT_EQ(fuzz::think_move_problem(engine.game, 7, 7, scratch), "") << "nothing is forbidden in free-style";
 }
 
 TEST(FuzzSession, LimitsAreCappedAndLowerValuesStand) {
   CaptureOutput out;
   Engine engine(out);             // never started: only the settings matter
-  engine.settings.max_node = -1;  // no limit at all
-  engine.settings.timeout_turn = INT32_MAX;
-  fuzz::cap_think_limits(engine);
-  EXPECT_EQ(engine.settings.max_node.load(), fuzz::MAX_NODE_CAP);
-  EXPECT_EQ(engine.settings.max_depth.load(), fuzz::MAX_DEPTH_CAP);
-  EXPECT_EQ(engine.settings.hash_size.load(), fuzz::HASH_SIZE_CAP);
-  EXPECT_EQ(engine.settings.timeout_turn.load(), fuzz::TIMEOUT_TURN_CAP);
-  engine.settings.max_node = -7, engine.settings.max_depth = 0, engine.settings.timeout_turn = 5;
-  fuzz::cap_think_limits(engine);
-  EXPECT_EQ(format("%d %d %d", engine.settings.max_node.load(), engine.settings.max_depth.load(),
-                   engine.settings.timeout_turn.load()),
+  engine.game.settings.max_node = -1;  // no limit at all
+  engine.game.settings.timeout_turn = INT32_MAX;
+  fuzz::cap_think_limits(engine.game);
+  EXPECT_EQ(engine.game.settings.max_node.load(), fuzz::MAX_NODE_CAP);
+  EXPECT_EQ(engine.game.settings.max_depth.load(), fuzz::MAX_DEPTH_CAP);
+  EXPECT_EQ(engine.game.settings.hash_size.load(), fuzz::HASH_SIZE_CAP);
+  EXPECT_EQ(engine.game.settings.timeout_turn.load(), fuzz::TIMEOUT_TURN_CAP);
+  engine.game.settings.max_node = -7, engine.game.settings.max_depth = 0, engine.game.settings.timeout_turn = 5;
+  fuzz::cap_think_limits(engine.game);
+  EXPECT_EQ(format("%d %d %d", engine.game.settings.max_node.load(), engine.game.settings.max_depth.load(),
+                   engine.game.settings.timeout_turn.load()),
             "-7 0 5");
 }
 

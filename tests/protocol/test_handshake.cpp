@@ -60,7 +60,7 @@ class HandshakeTest : public ::testing::Test {
     out.capture.clear();
     out.set_open(false);
     run_script(engine, "BEGIN\n");
-    EXPECT_EQ(engine.stop_requested.load(), 0) << "start_thinking lowers the stop flag";
+    EXPECT_EQ(engine.game.stop_requested.load(), 0) << "start_thinking lowers the stop flag";
     out.wait_held();
     EXPECT_TRUE(engine.thinking());
     std::atomic<bool> done{false};
@@ -79,7 +79,7 @@ class HandshakeTest : public ::testing::Test {
 TEST_F(HandshakeTest, StopWithNoThinkOnlyRaisesTheFlag) {
   engine.stop_thinking();
   engine.stop_thinking();
-  EXPECT_EQ(engine.stop_requested.load(), 1);
+  EXPECT_EQ(engine.game.stop_requested.load(), 1);
   engine.think_mode = 9;  // a mode without a driver runs nothing but completes
   engine.start_thinking();
   engine.stop_thinking();
@@ -96,8 +96,8 @@ TEST_F(HandshakeTest, StopStopTwicePositionCommandsAndEndWaitForTheMove) {
     EXPECT_EQ(run_during_held_think(script), open) << script;
     EXPECT_EQ(move_lines(out.capture.lines()), moves) << script;
     EXPECT_EQ(out.capture.lines().back(), moves.back()) << script;
-    EXPECT_EQ(engine.stop_requested.load(), 1) << "the flag stays raised until the next start";
-    EXPECT_EQ(engine.record.move_history[0].x, 7) << "the think's stone is recorded first";
+    EXPECT_EQ(engine.game.stop_requested.load(), 1) << "the flag stays raised until the next start";
+    EXPECT_EQ(engine.game.record.move_history[0].x, 7) << "the think's stone is recorded first";
   }
 }
 
@@ -108,12 +108,12 @@ TEST_F(HandshakeTest, WaitingForTheThinkRaisesNoStopAndGivesUpAtItsLimit) {
   run_script(engine, "BEGIN\n");
   out.wait_held();
   EXPECT_FALSE(engine.wait_think_end(20)) << "the think is held at the gate";
-  EXPECT_EQ(engine.stop_requested.load(), 0);
+  EXPECT_EQ(engine.game.stop_requested.load(), 0);
   std::thread opener([&] { out.set_open(true); });
   EXPECT_TRUE(engine.wait_think_end());
   opener.join();
   EXPECT_FALSE(engine.thinking());
-  EXPECT_EQ(engine.stop_requested.load(), 0) << "the think ended by itself";
+  EXPECT_EQ(engine.game.stop_requested.load(), 0) << "the think ended by itself";
   EXPECT_EQ(move_lines(out.capture.lines()), Lines{"7,7"});
   EXPECT_TRUE(engine.wait_think_end(0)) << "nothing left to wait for";
 }

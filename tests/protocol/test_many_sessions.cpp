@@ -66,8 +66,8 @@ TEST(RunCommands, StopsAtEndAndAtTheEndOfInputAndCallsBackAfterEachCommand) {
 
 // Everything a session leaves behind that the next one could see.
 std::string state(Engine& e) {
-  const GameRecord& r = e.record;
-  const Settings& s = e.settings;
+  const GameRecord& r = e.game.record;
+  const Settings& s = e.game.settings;
   std::string text = format("%dx%d/%d r%d n%d m%d f%d |", r.board_width, r.board_height, r.board_size, r.built_rule,
                             r.move_count, e.think_mode.load(), r.first_think_pending);
   for (int i = 0; i < r.move_count; ++i) text += format(" %d,%d", r.move_history[i].x, r.move_history[i].y);
@@ -76,11 +76,11 @@ std::string state(Engine& e) {
                  s.caution_factor.load(), s.hash_size.load(), s.show_detail.load(), s.rule.load(), s.folder);
   int blocked = 0, stones = 0;
   for (int x = 0; x < MAX_SIZE; ++x)
-    for (int y = 0; y < MAX_SIZE; ++y) blocked += r.blocked(x, y), stones += e.position->cells[x][y] != EMPTY;
+    for (int y = 0; y < MAX_SIZE; ++y) blocked += r.blocked(x, y), stones += e.game.position->cells[x][y] != EMPTY;
   text += format(" | b%d s%d key %llx rule %d | %d %d %d %d | %lld %lld", blocked, stones,
-                 static_cast<unsigned long long>(e.position->zobrist_key), e.position->rule, e.search->last_value,
-                 e.search->last_depth, e.balance_offset, e.nbest_count, static_cast<long long>(e.hash.tt_buckets),
-                 static_cast<long long>(e.hash.tt_allocated));
+                 static_cast<unsigned long long>(e.game.position->zobrist_key), e.game.position->rule,
+                 e.game.search->last_value, e.game.search->last_depth, e.balance_offset, e.nbest_count,
+                 static_cast<long long>(e.game.hash.tt_buckets), static_cast<long long>(e.game.hash.tt_allocated));
   return text;
 }
 

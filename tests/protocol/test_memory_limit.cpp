@@ -13,21 +13,23 @@ namespace {
 class MemoryLimit : public EngineFixture {
  protected:
   int64_t buckets_for(int32_t hash_size, int32_t max_memory) {
-    engine.settings.hash_size = hash_size;
-    engine.settings.max_memory = max_memory;
-    return engine.table_bucket_count();
+    engine.game.settings.hash_size = hash_size;
+    engine.game.settings.max_memory = max_memory;
+    return engine.game.table_bucket_count();
   }
 };
 
 TEST_F(MemoryLimit, MemoryUseCountsTheFixedStoresAndThe384BytesOfEachBucket) {
-  const uint64_t fixed = Engine::memory_use(0);
+  const uint64_t fixed = engine.game.memory_use(0);
   EXPECT_GT(fixed, Search::ply_storage_bytes());
-  EXPECT_EQ(Engine::memory_use(1000), fixed + 384 * 1000);
-  EXPECT_EQ(Engine::memory_use(int64_t{1} << 31), fixed + (uint64_t{384} << 31));
+  // The front end's own fields are in the sum beside the game's.
+  EXPECT_GT(fixed, sizeof(Engine) + Search::ply_storage_bytes());
+  EXPECT_EQ(engine.game.memory_use(1000), fixed + 384 * 1000);
+  EXPECT_EQ(engine.game.memory_use(int64_t{1} << 31), fixed + (uint64_t{384} << 31));
 }
 
 TEST_F(MemoryLimit, SizeChosenForEachLimit) {
-  const uint64_t fixed = Engine::memory_use(0);
+  const uint64_t fixed = engine.game.memory_use(0);
   // No limit, or a request that fits: hash_size itself, power of two or not.
   EXPECT_EQ(buckets_for(524288, 0), 524288);
   EXPECT_EQ(buckets_for(1000000000, 0), 1000000000);
@@ -36,8 +38,8 @@ TEST_F(MemoryLimit, SizeChosenForEachLimit) {
   EXPECT_EQ(buckets_for(-5, 70000000), -5);  // no tables, as without a limit
   // One byte above the request's memory still fits it; at exactly that
   // memory the limit is not "below" any more.
-  EXPECT_EQ(buckets_for(3000, static_cast<int32_t>(Engine::memory_use(3000) + 1)), 3000);
-  EXPECT_EQ(buckets_for(3000, static_cast<int32_t>(Engine::memory_use(3000))), 2048);
+  EXPECT_EQ(buckets_for(3000, static_cast<int32_t>(engine.game.memory_use(3000) + 1)), 3000);
+  EXPECT_EQ(buckets_for(3000, static_cast<int32_t>(engine.game.memory_use(3000))), 2048);
   // Not even one bucket fits beside the fixed stores.
   EXPECT_EQ(buckets_for(524288, 1000), 0);
   EXPECT_EQ(buckets_for(524288, static_cast<int32_t>(fixed)), 0);
@@ -48,8 +50,8 @@ TEST_F(MemoryLimit, SizeChosenForEachLimit) {
     const int64_t n = buckets_for(1 << 30, limit);
     ASSERT_GT(n, 0) << limit;
     EXPECT_EQ(n & (n - 1), 0) << limit << ": a power of two";
-    EXPECT_LT(Engine::memory_use(n), static_cast<uint64_t>(limit)) << limit;
-    EXPECT_GE(Engine::memory_use(2 * n), static_cast<uint64_t>(limit)) << limit << ": the largest that fits";
+    EXPECT_LT(engine.game.memory_use(n), static_cast<uint64_t>(limit)) << limit;
+    EXPECT_GE(engine.game.memory_use(2 * n), static_cast<uint64_t>(limit)) << limit << ": the largest that fits";
   }
 }
 
@@ -58,21 +60,21 @@ TEST_F(MemoryLimit, SizeChosenForEachLimit) {
 // tables are not started.
 TEST_F(MemoryLimit, SearchThreadsCountAgainstTheLimit) {
   const uint64_t helper = SearchThreads::bytes_per_helper();
-  EXPECT_EQ(Engine::memory_use(1000, 3), Engine::memory_use(1000) + 2 * helper);
-  engine.settings.thread_num = 4;
+  EXPECT_EQ(engine.game.memory_use(1000, 3), engine.game.memory_use(1000) + 2 * helper);
+  engine.game.settings.thread_num = 4;
   EXPECT_EQ(buckets_for(1 << 30, 0), 1 << 30);
-  EXPECT_EQ(engine.search_thread_count(), 4);  // no limit
+  EXPECT_EQ(engine.game.search_thread_count(), 4);  // no limit
   const int64_t n = buckets_for(1 << 30, 150000000);
-  EXPECT_EQ(engine.search_thread_count(), 4);
-  EXPECT_LT(Engine::memory_use(n, 4), 150000000u);
-  EXPECT_GE(Engine::memory_use(2 * n, 4), 150000000u);
+  EXPECT_EQ(engine.game.search_thread_count(), 4);
+  EXPECT_LT(engine.game.memory_use(n, 4), 150000000u);
+  EXPECT_GE(engine.game.memory_use(2 * n, 4), 150000000u);
   // Room for the engine and one helper only.
-  const int32_t two = static_cast<int32_t>(Engine::memory_use(1, 2) + 1);
+  const int32_t two = static_cast<int32_t>(engine.game.memory_use(1, 2) + 1);
   buckets_for(1 << 30, two);
-  EXPECT_EQ(engine.search_thread_count(), 2);
-  EXPECT_EQ(engine.table_bucket_count(), 1);
+  EXPECT_EQ(engine.game.search_thread_count(), 2);
+  EXPECT_EQ(engine.game.table_bucket_count(), 1);
   buckets_for(1 << 30, 1000);
-  EXPECT_EQ(engine.search_thread_count(), 1);  // never fewer than the think's own
+  EXPECT_EQ(engine.game.search_thread_count(), 1);  // never fewer than the think's own
 }
 
 TEST_F(MemoryLimit, ThinksResizeTheTablesAndAnnounceTheSizeInDetailMode) {
@@ -84,10 +86,10 @@ TEST_F(MemoryLimit, ThinksResizeTheTablesAndAnnounceTheSizeInDetailMode) {
   };
   // Every think settles the size, the first move's too.
   auto lines = send("INFO hash_size 524288\nINFO max_memory 70000000\nINFO show_detail 1\nSTART 15\nBEGIN\n");
-  const int64_t n = engine.table_bucket_count();
+  const int64_t n = engine.game.table_bucket_count();
   EXPECT_EQ(n, 65536);
-  EXPECT_EQ(engine.hash.tt_allocated, n);
-  EXPECT_EQ(engine.hash.cache_allocated, n);
+  EXPECT_EQ(engine.game.hash.tt_allocated, n);
+  EXPECT_EQ(engine.game.hash.cache_allocated, n);
   EXPECT_EQ(announced(lines),
             "MESSAGE DETAIL hash tables 65536+65536 buckets, 25165824 bytes (max_memory 70000000)|");
   EXPECT_EQ(move_lines(lines).size(), 1u);
@@ -95,13 +97,13 @@ TEST_F(MemoryLimit, ThinksResizeTheTablesAndAnnounceTheSizeInDetailMode) {
   // The same size again: nothing to announce.
   lines = send("TURN 6,6\n");
   EXPECT_EQ(announced(lines), "");
-  EXPECT_EQ(engine.hash.tt_allocated, n);
+  EXPECT_EQ(engine.game.hash.tt_allocated, n);
   EXPECT_EQ(move_lines(lines).size(), 1u);
 
   // A lifted limit brings hash_size back, which needs no announcement; the
   // game goes on.
   lines = send("INFO max_memory 0\nTURN 9,9\n");
-  EXPECT_EQ(engine.hash.tt_allocated, 524288);
+  EXPECT_EQ(engine.game.hash.tt_allocated, 524288);
   EXPECT_EQ(announced(lines), "");
   EXPECT_EQ(move_lines(lines).size(), 1u);
 
@@ -110,8 +112,8 @@ TEST_F(MemoryLimit, ThinksResizeTheTablesAndAnnounceTheSizeInDetailMode) {
 
   // Without detail mode the size changes silently.
   lines = send("INFO show_detail 0\nINFO max_memory 40000000\nTURN 11,11\n");
-  EXPECT_EQ(engine.hash.tt_allocated, engine.table_bucket_count());
-  EXPECT_LT(Engine::memory_use(engine.hash.tt_allocated), 40000000u);
+  EXPECT_EQ(engine.game.hash.tt_allocated, engine.game.table_bucket_count());
+  EXPECT_LT(engine.game.memory_use(engine.game.hash.tt_allocated), 40000000u);
   EXPECT_EQ(announced(lines), "");
   EXPECT_EQ(move_lines(lines).size(), 1u);
 }

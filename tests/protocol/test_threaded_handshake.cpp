@@ -19,13 +19,13 @@ using Lines = std::vector<std::string>;
 TEST(ThreadedHandshake, ThreadNumIsClampedToOneUpToTheCap) {
   CaptureOutput out;
   Engine engine(out);
-  EXPECT_EQ(engine.settings.thread_num.load(), 1) << "one thread unless told otherwise";
+  EXPECT_EQ(engine.game.settings.thread_num.load(), 1) << "one thread unless told otherwise";
   const std::pair<const char*, int> cases[] = {
       {"8", 8}, {"0", 1}, {"-3", 1}, {"x", 1}, {"1000", MAX_SEARCH_THREADS}, {"99999999999999", MAX_SEARCH_THREADS},
       {"2", 2}};
   for (const auto& [value, expected] : cases) {
     run_script(engine, std::string("INFO thread_num ") + value + "\n");
-    EXPECT_EQ(engine.settings.thread_num.load(), expected) << value;
+    EXPECT_EQ(engine.game.settings.thread_num.load(), expected) << value;
   }
   EXPECT_TRUE(out.lines().empty()) << "INFO answers nothing";
 }
@@ -70,7 +70,7 @@ TEST_F(ThreadedHandshakeTest, SettingsAndAStopDuringTheThinkGiveOneMove) {
   expect_one_move_at_the_end(lines, "ovstop");
   EXPECT_TRUE(running) << "the think ended before the stop arrived";
   EXPECT_EQ(record().move_count, 7);
-  EXPECT_EQ(engine.settings.thread_num.load(), 2);
+  EXPECT_EQ(engine.game.settings.thread_num.load(), 2);
 }
 
 TEST_F(ThreadedHandshakeTest, EndDuringATwoThreadThinkWaitsForItsOneMove) {
@@ -100,8 +100,8 @@ TEST_F(ThreadedHandshakeTest, ATimedThinkOnFourThreadsReportsOnceAndPlays) {
   int summaries = 0;
   for (const auto& l : lines) summaries += l.find(" | ") != std::string::npos;
   EXPECT_EQ(summaries, 1);
-  EXPECT_EQ(engine.threads.count(), 4);
-  EXPECT_FALSE(engine.threads.running());
+  EXPECT_EQ(engine.game.threads.count(), 4);
+  EXPECT_FALSE(engine.game.threads.running());
 }
 
 }  // namespace

@@ -10,10 +10,10 @@
 
 #include "../board/board_test_util.h"
 #include "board/position.h"
-#include "protocol/game_record.h"
+#include "game/game_record.h"
+#include "game/search_inputs.h"
+#include "game/settings.h"
 #include "protocol/output.h"
-#include "protocol/search_inputs.h"
-#include "protocol/settings.h"
 #include "search/hash.h"
 #include "search/search.h"
 

@@ -29,7 +29,7 @@ class Analysis : public EngineFixture {
  protected:
   void SetUp() override {
     EngineFixture::SetUp();
-    engine.settings.timeout_turn = 60000;
+    engine.game.settings.timeout_turn = 60000;
   }
 
   // Everything but the rule announcement.
@@ -44,17 +44,17 @@ class Analysis : public EngineFixture {
   void leave_free(std::initializer_list<std::pair<int, int>> cells) {
     for (int x = 0; x < record().board_height; ++x)
       for (int y = 0; y < record().board_width; ++y) engine.block_cell(x, y);
-    for (auto [x, y] : cells) engine.record.blocked_cells[x][y] = 0;
+    for (auto [x, y] : cells) engine.game.record.blocked_cells[x][y] = 0;
   }
 
   // The game as the modes must leave it: history, cells and key.
   std::vector<uint64_t> game() const {
-    std::vector<uint64_t> g = {static_cast<uint64_t>(record().move_count), engine.position->zobrist_key};
+    std::vector<uint64_t> g = {static_cast<uint64_t>(record().move_count), engine.game.position->zobrist_key};
     for (int i = 0; i < record().move_count; ++i)
       g.insert(g.end(), {uint64_t(record().move_history[i].x), uint64_t(record().move_history[i].y),
                          uint64_t(record().move_history[i].side)});
     for (int x = 0; x < MAX_SIZE; ++x)
-      for (int y = 0; y < MAX_SIZE; ++y) g.push_back(engine.position->cells[x][y]);
+      for (int y = 0; y < MAX_SIZE; ++y) g.push_back(engine.game.position->cells[x][y]);
     return g;
   }
 };
@@ -218,7 +218,7 @@ TEST_F(Analysis, NoModeChangesTheGameAndEachEndsWithItsEndLine) {
   // The second player's closed four on row 7: after the analyses the built position is
   // the same, so BEGIN blocks it at 7,7 at once.
   send("START 15\novboard\n7,2,1\n7,3,2\n0,0,1\n7,4,2\n0,14,1\n7,5,2\n14,0,1\n7,6,2\nDONE\n");
-  engine.apply_rule();
+  engine.game.apply_rule();
   const auto before = game();
   const std::pair<const char*, std::string> modes[] = {{"ovnbest 2\n", "MESSAGE DETAIL (NBEST) "},
                                                      {"ovbalanceone 0\n", "MESSAGE DETAIL (BALANCE) "},
@@ -226,7 +226,7 @@ TEST_F(Analysis, NoModeChangesTheGameAndEachEndsWithItsEndLine) {
   for (int max_depth : {2, 40}) {  // 40: run until stopped
     send("INFO max_depth " + std::to_string(max_depth) + "\n");
     for (const auto& [command, end] : modes) {
-      engine.search->last_value = 77;  // every mode ends with 0
+      engine.game.search->last_value = 77;  // every mode ends with 0
       const auto start = std::chrono::steady_clock::now();
       if (max_depth == 40) {
         // On fresh tables: with the earlier modes' entries a fast build
@@ -245,9 +245,9 @@ TEST_F(Analysis, NoModeChangesTheGameAndEachEndsWithItsEndLine) {
       EXPECT_EQ(ends, 1) << command << max_depth;
       EXPECT_FALSE(engine.thinking());
       EXPECT_TRUE(game() == before) << command;
-      EXPECT_TRUE(engine.position->is_consistent()) << command;
+      EXPECT_TRUE(engine.game.position->is_consistent()) << command;
       EXPECT_EQ(engine.think_mode.load(), THINK_NORMAL);
-      EXPECT_EQ(engine.search->last_value, 0);
+      EXPECT_EQ(engine.game.search->last_value, 0);
     }
   }
   const auto lines = send("BEGIN\n");

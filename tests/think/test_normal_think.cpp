@@ -45,7 +45,7 @@ class NormalThink : public EngineFixture {
     ASSERT_EQ(record().move_count, moves_before + 1) << t.move;
     const RecordedMove m = record().move_history[record().move_count - 1];
     EXPECT_EQ(t.move, format("%d,%d", m.x, m.y));
-    EXPECT_FALSE(engine.record.blocked(m.x, m.y));
+    EXPECT_FALSE(engine.game.record.blocked(m.x, m.y));
     EXPECT_EQ(cell(m.x, m.y), m.side);
   }
 
@@ -66,7 +66,7 @@ TEST_F(NormalThink, FirstMoveTakesTheCentreOrTheNearestFreeCell) {
   // No search: zero figures, no rule line, and the position stays stale.
   EXPECT_EQ(t.summary[1] + " " + t.summary[4] + " " + t.summary[5] + " " + t.summary[6], "0.0 0 0.0 0");
   for (const auto& l : t.lines) EXPECT_NE(l.rfind("MESSAGE Rule", 0), 0u) << l;
-  EXPECT_FALSE(engine.position_current());
+  EXPECT_FALSE(engine.game.position_current());
   // x runs along the height (second number), y along the width; blocks pile up until ovblockreset.
   const std::pair<const char*, const char*> rows[] = {
       {"RECTSTART 20,15\n", "7,10"}, {"RECTSTART 7,10\n", "5,3"}, {"START 20\n", "10,10"},
@@ -80,11 +80,11 @@ TEST_F(NormalThink, NoLegalMoveAnswersAnErrorAndRecordsNothing) {
   for (int x = 0; x < 5; ++x)
     for (int y = 0; y < 5; ++y) engine.block_cell(x, y);
   expect_no_legal_move(think("BEGIN\n"), 0);
-  engine.record.blocked_cells[4][0] = 0;
+  engine.game.record.blocked_cells[4][0] = 0;
   EXPECT_EQ(think("BEGIN\n").move, "4,0");
   // A searched position with every free cell blocked: only the opponent's stone is added.
-  engine.record.blocked_cells[4][0] = 1;
-  engine.record.blocked_cells[2][2] = 0;
+  engine.game.record.blocked_cells[4][0] = 1;
+  engine.game.record.blocked_cells[2][2] = 0;
   expect_no_legal_move(think("START 5\nTURN 2,2\n"), 1);
   EXPECT_EQ(cell(2, 2), BLACK);
   // A full board (4 by 4 holds no five).
@@ -108,22 +108,22 @@ TEST_F(NormalThink, FiveThreatShortcutsAndTheirFallback) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.plays + r.blocked);
     ASSERT_EQ(think("ovblockreset\n" + std::string(CLOSED_FOUR)).move, "7,7");
-    ASSERT_TRUE(engine.position_current());
+    ASSERT_TRUE(engine.game.position_current());
     send(r.plays + (r.blocked.empty() ? "" : "ovblock\n" + r.blocked + "DONE\n"));
-    engine.settings.timeout_turn = r.move ? 60000 : 200;
+    engine.game.settings.timeout_turn = r.move ? 60000 : 200;
     Think t = think("TURN 5,10\n");
     expect_legal(t, 16);
     if (r.move == nullptr) {
       EXPECT_NE(t.move, "6,10");
-      EXPECT_LE(engine.search->last_value, -WIN_RANGE);
+      EXPECT_LE(engine.game.search->last_value, -WIN_RANGE);
       continue;
     }
     // Shortcuts: no search, no time.
     EXPECT_EQ(t.move, r.move);
-    EXPECT_EQ(engine.search->node_count, 0u);
+    EXPECT_EQ(engine.game.search->node_count, 0u);
     EXPECT_EQ(t.summary[1] + " " + t.summary[4] + " " + t.summary[6], "0.0 0 0");
     EXPECT_EQ(t.summary[2], t.summary[3]);
-    EXPECT_EQ(engine.search->last_value == -WIN_SCORE, r.lost);
+    EXPECT_EQ(engine.game.search->last_value == -WIN_SCORE, r.lost);
     if (r.lost) {
       EXPECT_EQ(t.summary[8] + " " + t.summary[9], "-10000 :-(");
     }
@@ -151,28 +151,28 @@ TEST_F(NormalThink, WinningAndBlockingCellsAreNeverBlockedOrForbidden) {
     SCOPED_TRACE(std::to_string(r.rule) + " " + r.board + r.blocked);
     send("ovblockreset\nINFO rule " + std::to_string(r.rule) + "\nSTART 15\novboard\n" + r.board + "DONE\n" +
          (r.blocked.empty() ? "" : "ovblock\n" + r.blocked + "DONE\n"));
-    engine.apply_rule();
-    ASSERT_TRUE(r.rule != 2 || is_forbidden(*engine.position, r.avoid_x, r.avoid_y) == 1);
+    engine.game.apply_rule();
+    ASSERT_TRUE(r.rule != 2 || is_forbidden(*engine.game.position, r.avoid_x, r.avoid_y) == 1);
     if (r.found) {
-      engine.search->last_value = WIN_SCORE + 9;
-      engine.search->last_depth = 3;
+      engine.game.search->last_value = WIN_SCORE + 9;
+      engine.game.search->last_depth = 3;
     }
-    engine.settings.timeout_turn = r.found ? 200 : 1000;
+    engine.game.settings.timeout_turn = r.found ? 200 : 1000;
     Think t = think("BEGIN\n");
     expect_legal(t, 12);
     EXPECT_TRUE(r.avoid_x < 0 || cell(r.avoid_x, r.avoid_y) == EMPTY);
     if (r.move != nullptr) {
       EXPECT_EQ(t.move, r.move);
       EXPECT_EQ(t.summary[4], "0");
-      EXPECT_EQ(engine.search->last_value, WIN_SCORE + 9);
+      EXPECT_EQ(engine.game.search->last_value, WIN_SCORE + 9);
     } else {
-      EXPECT_GT(engine.search->node_count, 0u);
+      EXPECT_GT(engine.game.search->node_count, 0u);
     }
   }
 }
 
 TEST_F(NormalThink, MaxDepthAndTheReportsOfBothDetailLevels) {
-  engine.settings.timeout_turn = 60000;
+  engine.game.settings.timeout_turn = 60000;
   for (int depth : {0, 1, 3}) {  // 0: no iteration at all, the fallback move
     send("START 15\nINFO max_depth " + std::to_string(depth) + "\n");
     Think t = think("TURN 7,7\n");
@@ -182,8 +182,8 @@ TEST_F(NormalThink, MaxDepthAndTheReportsOfBothDetailLevels) {
     EXPECT_EQ(t.lines[0], "MESSAGE Rule Gomoku (Freestyle)");
     EXPECT_EQ(t.summary[0], t.lines[1]);
     EXPECT_EQ(t.summary[2] + " " + t.summary[7], std::to_string(depth) + " 4");
-    EXPECT_EQ(engine.search->last_depth, depth);
-    const PvLine& line = engine.search->saved_line;
+    EXPECT_EQ(engine.game.search->last_depth, depth);
+    const PvLine& line = engine.game.search->saved_line;
     std::string best = "MESSAGE ";
     for (int i = 1; i <= line[0].key; ++i) best += format("[%d,%d] ", line[i].x + 1, line[i].y + 1);
     EXPECT_EQ(t.lines[2], best);
@@ -192,7 +192,7 @@ TEST_F(NormalThink, MaxDepthAndTheReportsOfBothDetailLevels) {
   }
 
   // show_detail 1: detail lines from depth 5, two summary lines, the best line, the blocked cells.
-  engine.settings.show_detail = 1;
+  engine.game.settings.show_detail = 1;
   send("START 15\nINFO max_depth 5\novblock\n0,0\n3,4\nDONE\n");
   Think t = think("TURN 7,7\n");
   const std::regex kinds[] = {

@@ -44,8 +44,8 @@ class Swap2 : public EngineFixture {
     EngineFixture::SetUp();
     // Thinks ended by the depth limit alone, with a budget no loaded
     // machine runs out of, answer the same every run.
-    engine.settings.timeout_turn = 100000000;
-    engine.settings.max_depth = 2;
+    engine.game.settings.timeout_turn = 100000000;
+    engine.game.settings.max_depth = 2;
     send("START 15\n");
   }
 
@@ -55,10 +55,10 @@ class Swap2 : public EngineFixture {
     for (int i = 0; i < record().move_count; ++i)
       g.insert(g.end(), {uint64_t(record().move_history[i].x), uint64_t(record().move_history[i].y),
                          uint64_t(record().move_history[i].side)});
-    if (engine.position_current()) {
-      g.push_back(engine.position->zobrist_key);
+    if (engine.game.position_current()) {
+      g.push_back(engine.game.position->zobrist_key);
       for (int x = 0; x < MAX_SIZE; ++x)
-        for (int y = 0; y < MAX_SIZE; ++y) g.push_back(engine.position->cells[x][y]);
+        for (int y = 0; y < MAX_SIZE; ++y) g.push_back(engine.game.position->cells[x][y]);
     }
     return g;
   }
@@ -68,25 +68,23 @@ class Swap2 : public EngineFixture {
   // the game is as it was.
   std::string swap2(const std::string& stones) {
     // The first think builds the position; compare against a built one.
-    engine.apply_rule();
+    engine.game.apply_rule();
     const auto before = game();
     std::vector<std::string> answers;
     for (const auto& l : send("SWAP2BOARD\n" + stones + "DONE\n"))
       if (l.rfind("MESSAGE", 0) != 0) answers.push_back(l);
     EXPECT_TRUE(game() == before) << stones;
-    EXPECT_TRUE(engine.position->is_consistent()) << stones;
+    EXPECT_TRUE(engine.game.position->is_consistent()) << stones;
     EXPECT_EQ(engine.think_mode.load(), THINK_NORMAL);
     EXPECT_EQ(answers.size(), 1u) << stones;
     return answers.empty() ? std::string() : answers.back();
   }
 
-  bool empty_cell(int x, int y) const {
-    return record().on_board(x, y) && engine.position->cells[x][y] == EMPTY;
-  }
+  bool empty_cell(int x, int y) const { return record().on_board(x, y) && engine.game.position->cells[x][y] == EMPTY; }
 };
 
 TEST_F(Swap2, NoStoneOpensWithThreeStonesNearTheCentre) {
-  engine.settings.max_depth = 1;
+  engine.game.settings.max_depth = 1;
   for (const char* rule : {"0", "1", "4"}) {
     send(std::string("INFO rule ") + rule + "\n");
     const std::string opening = swap2("");
@@ -128,7 +126,7 @@ TEST_F(Swap2, ThreeStonesClearlyBetterForWhiteArePlayedAsWhite) {
 }
 
 TEST_F(Swap2, ThreeEvenStonesAreAnsweredWithTwoBalancingStones) {
-  engine.settings.max_depth = 1;  // balance-two's first iteration weighs every pair
+  engine.game.settings.max_depth = 1;  // balance-two's first iteration weighs every pair
   const std::string body = "7,7\n8,8\n11,8\n";
   const std::string pair = swap2(body);
   std::smatch m;
@@ -188,7 +186,7 @@ TEST_F(Swap2, RefusedBodiesAnswerOneErrorLineAndNothingElse) {
             (std::vector<std::string>{"ERROR swap2 stone off the board [15,0]"}));
   // A block stone on the built board takes its cell.
   send("START 15\n");
-  engine.apply_rule();
+  engine.game.apply_rule();
   send("ovboard\n7,7,3\nDONE\n");
   EXPECT_EQ(send("SWAP2BOARD\n0,0\n7,7\n8,8\nDONE\n"),
             (std::vector<std::string>{"ERROR swap2 stone on a taken cell [7,7]"}));
@@ -199,9 +197,9 @@ TEST_F(Swap2, RefusedBodiesAnswerOneErrorLineAndNothingElse) {
 }
 
 TEST_F(Swap2, OvstopEndsTheThinkWithItsAnswer) {
-  engine.settings.max_depth = 40;
+  engine.game.settings.max_depth = 40;
   for (const char* body : {"", "7,7\n8,8\n11,8\n", "7,7\n8,8\n11,8\n6,9\n8,6\n"}) {
-    engine.apply_rule();
+    engine.game.apply_rule();
     const auto before = game();
     run_script(engine, std::string("SWAP2BOARD\n") + body + "DONE\n");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -215,7 +213,7 @@ TEST_F(Swap2, OvstopEndsTheThinkWithItsAnswer) {
                 std::regex_match(answers[0], OPENING))
         << answers[0];
     EXPECT_TRUE(game() == before) << body;
-    EXPECT_TRUE(engine.position->is_consistent());
+    EXPECT_TRUE(engine.game.position->is_consistent());
   }
 }
 

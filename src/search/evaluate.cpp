@@ -1,4 +1,5 @@
-// The static evaluation and the neighbourhood threat count.
+// The static evaluation and the neighbourhood threat count: methods of
+// Search, kept beside it.
 //
 // The score starts from the difference of the two side totals that the
 // pattern bookkeeping keeps, and is then corrected by the four and three

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../renju/position_snapshot.h"
-#include "../search/search_fixture.h"
+#include "search_fixture.h"
 #include "renju/forbidden.h"
 
 namespace orvel {

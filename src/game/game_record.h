@@ -2,7 +2,8 @@
 // extents, the stones in the order they were played, and the cells the
 // front end has excluded from the engine's own moves. The board arrays of
 // Position are either current with this record or marked stale
-// (built_rule == -1) and rebuilt from it at the next think.
+// (built_rule == -1) and rebuilt from it at the next think. Held by the
+// Game (game.h).
 #pragma once
 
 #include <atomic>
@@ -24,7 +25,7 @@ struct GameRecord {
   int32_t board_size = 15;   // the larger extent
   RecordedMove move_history[MAX_CELLS];
   int32_t move_count = 0;
-  int32_t built_rule = -1;   // -1: position stale
+  int32_t built_rule = -1;  // -1: position stale
   bool first_think_pending = true;
 
   // 1 marks a cell the engine must never choose. Written by ovblock while a

@@ -1,4 +1,5 @@
 // Threat search: can the side to move win by an unbroken chain of fours?
+// A method of Search, kept beside it.
 //
 // Attacker nodes play only stones that make a four; defender nodes play only
 // on the cells where the attacker threatens five. The chain ends on its own

@@ -1,21 +1,21 @@
-// The search's view of the engine: its live settings, the cells excluded
-// from the engine's own moves, the stop flag and the output, as the plain
+// The search's view of a game: its live settings, the cells excluded from
+// the engine's own moves, the stop flag and the reporter, as the plain
 // pointers a search reads.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
-#include "protocol/game_record.h"
-#include "protocol/output.h"
-#include "protocol/settings.h"
+#include "core/reporter.h"
+#include "game/game_record.h"
+#include "game/settings.h"
 #include "search/context.h"
 #include "search/hash.h"
 
 namespace orvel {
 
 inline SearchContext make_search_context(const Settings& settings, const GameRecord& record, HashTables& hash,
-                                         const std::atomic<int32_t>& stop_requested, Output* out) {
+                                         const std::atomic<int32_t>& stop_requested, Reporter* out) {
   SearchContext c;
   c.hash = &hash;
   c.stop_requested = &stop_requested;
