@@ -76,6 +76,31 @@ int open_three_defences(Position& pos, MoveEntry* list, int opp, int x, int y) {
   return 2;
 }
 
+int list_three_answers(Position& pos, MoveEntry* list, int side, bool* real) {
+  const int opp = opponent(side);
+  const int count = pos.list_open_four_cells(list, opp);
+  *real = false;
+  if (count == 0) return 0;
+  int ref = 0;
+  *real = true;
+  if (pos.rule == RENJU && side == WHITE) {
+    while (ref < count && is_forbidden(pos, list[ref].x, list[ref].y)) ++ref;
+    if (ref == count) {
+      *real = false;
+      ref = 0;
+    }
+  }
+  int n = count;
+  MoveEntry defences[2];
+  if (open_three_defences(pos, defences, opp, list[ref].x, list[ref].y) == 2)
+    for (int i = 0; i < 2; ++i) list[n++] = defences[i];
+  MoveEntry fours[MAX_CELLS];
+  const int f = pos.list_four_cells(fours, side);
+  for (int i = 0; i < f && n < MAX_CELLS; ++i) list[n++] = fours[i];
+  for (int i = 0; i < n; ++i) list[i].key = 0;
+  return n;
+}
+
 uint64_t window_has_stone(const Position& pos, int xr, int p, int centre, uint64_t mask) {
   // Fields of the cells 0 .. board_width - 1 only: the border marks and the
   // virtual cells in front of the line never count.

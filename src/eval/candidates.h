@@ -36,6 +36,13 @@ extern const WindowShape window_star;
 // defence cells into list[0] and list[1] (coordinates only).
 int open_three_defences(Position& pos, MoveEntry* list, int opp, int x, int y);
 
+// The answers to the opponent's open three: its open-four cells, the two
+// defence cells of the first of them that is a real threat, and side's own
+// four cells. Nothing (0) when the opponent has no open-four cell. *real is
+// false when every open-four cell is forbidden to BLACK under Renju: then
+// they threaten nothing and the answers need not be the only moves.
+int list_three_answers(Position& pos, MoveEntry* list, int side, bool* real);
+
 // Non-zero when some cell of row xr selected by mask (centred at p = 2y+8)
 // is not EMPTY; border fields and cells past board_width never count.
 uint64_t window_has_stone(const Position& pos, int xr, int p, int centre, uint64_t mask);

@@ -23,6 +23,7 @@ struct Settings {
   std::atomic<int32_t> show_detail{0};
   std::atomic<int32_t> rule{0};        // as sent; the engine plays effective_rule(rule)
   std::atomic<int32_t> thread_num{1};  // search threads of a normal think, 1..MAX_SEARCH_THREADS
+  std::atomic<int32_t> search_mode{0};  // 1: the deep search; anything else: the node search
   char folder[1024] = {};              // stored only, never read
 
   // Relaxed reads for the worker.

@@ -116,6 +116,7 @@ void handle_info(Engine& engine, const char* text) {
       {"time_left", &s.time_left},     {"game_type", &s.game_type},         {"max_depth", &s.max_depth},
       {"max_node", &s.max_node},       {"caution_factor", &s.caution_factor}, {"hash_size", &s.hash_size},
       {"show_detail", &s.show_detail}, {"rule", &s.rule},               {"thread_num", &s.thread_num},
+      {"search_mode", &s.search_mode},
   };
   for (const Key& key : keys) {
     const char* value = match_keyword(key.name, text);

@@ -10,19 +10,6 @@
 
 namespace orvel {
 
-namespace {
-
-// Late-move pruning: stop after move ordinal m in stage s at hash depth h.
-bool late_move_stop(int h, int s, int m) {
-  if (h <= 1) return (s >= 4 && m >= 10) || (s >= 5 && m >= 7) || (s >= 6 && m >= 6);
-  if (h == 2) return (s >= 4 && m >= 11) || (s >= 6 && m >= 8);
-  if (h == 3) return s >= 5 && m >= 11;
-  if (h == 4) return s >= 6 && m >= 12;
-  return false;
-}
-
-}  // namespace
-
 void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y) {
   int n = child[0].key;
   if (n < 0) n = 0;

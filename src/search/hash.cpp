@@ -269,20 +269,30 @@ const CacheEntry* HashTables::cache_bucket(int kind, int side, uint64_t key) con
   return a + CACHE_SLOTS * bucket_index(key, cache_allocated);
 }
 
+bool HashTables::tt_read(int side, uint64_t key, TTEntry& out) const {
+  const TTEntry* bucket = tt_bucket(side, key);
+  if (bucket == nullptr) return false;
+  for (int i = 0; i < TT_SLOTS; ++i) {
+    out = read_slot(bucket[i]);
+    if (tt_matches(out, key)) return true;
+  }
+  return false;
+}
+
+int32_t HashTables::tt_move(int side, uint64_t key, int* x, int* y) const {
+  TTEntry e;
+  *x = *y = -1;
+  if (!tt_read(side, key, e)) return BOUND_NONE;
+  *x = e.moves[0][0];
+  *y = e.moves[0][1];
+  return e.flags;
+}
+
 int32_t HashTables::tt_probe(int required_depth, int32_t alpha, int32_t beta, int side, uint64_t key,
                              int moves_wanted, int32_t xs[3], int32_t ys[3]) const {
-  const TTEntry* bucket = tt_bucket(side, key);
-  if (bucket == nullptr) return NO_VALUE;
   TTEntry found;
-  const TTEntry* e = nullptr;
-  for (int i = 0; i < TT_SLOTS; ++i) {
-    found = read_slot(bucket[i]);
-    if (tt_matches(found, key)) {
-      e = &found;
-      break;
-    }
-  }
-  if (e == nullptr) return NO_VALUE;
+  if (!tt_read(side, key, found)) return NO_VALUE;
+  const TTEntry* e = &found;
 
   const int a = required_depth;
   const int32_t u = e->upper;

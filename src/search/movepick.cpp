@@ -25,11 +25,6 @@ inline int append_cell(MoveEntry* list, int n, int x, int y) {
   return n + 1;
 }
 
-inline int append_list(MoveEntry* list, int n, const MoveEntry* from, int count) {
-  for (int i = 0; i < count; ++i) n = append_cell(list, n, from[i].x, from[i].y);
-  return n;
-}
-
 // Ascending key; equal keys by cell so that every run searches alike.
 inline bool batch_order(const MoveEntry& a, const MoveEntry& b) {
   if (a.key != b.key) return a.key < b.key;
@@ -86,7 +81,7 @@ int Search::stage_hash_moves(NodeState& node, MoveEntry* list, int32_t* value, b
   } else {
     if (node.hash_depth < (node.null_window ? 8 : 6)) return 0;
     const int r = node.null_window ? node.hash_depth / 4 : 1;
-    const int32_t v = alpha_beta(node.depth - r - 2, node.alpha, node.beta, node.side, node.extension);
+    const int32_t v = node_search(node.depth - r - 2, node.alpha, node.beta, node.side, node.extension);
     if (!search_aborted && v >= node.beta && v > WIN_RANGE) {
       hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, node.side, -1, -1, -1, -1, -1, -1);
       *value = v;
@@ -219,24 +214,9 @@ BatchResult Search::next_batch(NodeState& node, int32_t* value) {
         n = pos.list_strong_cells(list, side);
         break;
       case STAGE_OPEN_FOUR_ANSWERS: {
-        const int count = pos.list_open_four_cells(list, opp);
-        if (count == 0) break;
-        int ref = 0;
-        bool all_forbidden = false;
-        if (pos.rule == RENJU && side == WHITE) {
-          while (ref < count && is_forbidden(pos, list[ref].x, list[ref].y)) ++ref;
-          if (ref == count) {
-            all_forbidden = true;
-            ref = 0;
-          }
-        }
-        n = count;
-        MoveEntry defences[2];
-        if (open_three_defences(pos, defences, opp, list[ref].x, list[ref].y) == 2)
-          n = append_list(list, n, defences, 2);
-        MoveEntry fours[MAX_CELLS];
-        n = append_list(list, n, fours, pos.list_four_cells(fours, side));
-        if (!all_forbidden) node.stage = BATCH_LAST_THREE;
+        bool real = false;
+        n = list_three_answers(pos, list, side, &real);
+        if (n > 0 && real) node.stage = BATCH_LAST_THREE;
         break;
       }
       case STAGE_OPP_STRONG:

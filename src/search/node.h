@@ -75,6 +75,15 @@ struct TopMoves {
   }
 };
 
+// Late-move pruning: stop after move ordinal m in stage s at hash depth h.
+inline bool late_move_stop(int h, int s, int m) {
+  if (h <= 1) return (s >= 4 && m >= 10) || (s >= 5 && m >= 7) || (s >= 6 && m >= 6);
+  if (h == 2) return (s >= 4 && m >= 11) || (s >= 6 && m >= 8);
+  if (h == 3) return s >= 5 && m >= 11;
+  if (h == 4) return s >= 6 && m >= 12;
+  return false;
+}
+
 // Put (x, y) in front of a child's principal variation.
 void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "renju/forbidden.h"
+#include "search/realtime.h"
 #include "search/search.h"
 
 namespace orvel {
@@ -14,31 +15,6 @@ namespace orvel {
 namespace {
 
 constexpr int32_t ROOT_WINDOW = 100000000;
-
-// Realtime lines: each flushed at once, except the REFRESH line and the DONE
-// lines of the sweep, which ride along with the next flushed line.
-class Realtime {
- public:
-  Realtime(Reporter* out, bool on) : out_(out), on_(on && out != nullptr) {}
-  ~Realtime() { flush(); }
-  bool on() const { return on_; }
-  void line(const std::string& text, bool flushed = true) {
-    if (!on_) return;
-    pending_ += text;
-    pending_ += '\n';
-    if (flushed) flush();
-  }
-  void flush() {
-    if (pending_.empty()) return;
-    out_->write(pending_);
-    pending_.clear();
-  }
-
- private:
-  Reporter* out_;
-  bool on_;
-  std::string pending_;
-};
 
 }  // namespace
 

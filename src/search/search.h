@@ -18,6 +18,7 @@
 #include "board/position.h"
 #include "core/types.h"
 #include "search/context.h"
+#include "search/deep_state.h"
 #include "search/hash.h"
 #include "search/node.h"
 
@@ -68,12 +69,13 @@ class Search {
   uint64_t eval_counter = 0;
   uint64_t cell_stamps[MAX_SIZE][MAX_SIZE] = {};
 
-  // The bytes of the per-ply storage above, held from construction on.
+  // The bytes of the per-ply storage above and of the deep search's
+  // state, held from construction on.
   static uint64_t ply_storage_bytes();
 
   // Reset everything a rebuild of the position resets: evaluation counter
   // and stamps, node stamps and cell marks, last_value, last_depth,
-  // search_aborted.
+  // search_aborted, the deep search's state.
   void reset_game_state();
   // Zero the per-think counters (node, expanded, threat, branch, min depth).
   void reset_counters();
@@ -103,6 +105,27 @@ class Search {
   // ---- Alpha-beta and root ----
   int32_t alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension);
   int32_t root_search(int side);
+
+  // ---- The deep search (search_mode 1): deep_node.cpp, deep_root.cpp ----
+  // The search the think runs: 0 the node search above, 1 the deep search.
+  // Set by the think before it starts; read by every iteration.
+  int search_mode = 0;
+  // One iteration of the think at last_depth, in the chosen search.
+  int32_t root_iteration(int side) { return search_mode == 1 ? deep_root(side) : root_search(side); }
+  int32_t deep_root(int side);
+  int32_t deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension);
+  // The node search of the chosen search, for what both share (the
+  // internal deepening of the move stages).
+  int32_t node_search(int depth, int32_t alpha, int32_t beta, int side, int extension) {
+    return search_mode == 1 ? deep_node(depth, alpha, beta, side, extension)
+                            : alpha_beta(depth, alpha, beta, side, extension);
+  }
+  // Threat-space search with threes (vct.cpp): a win for side by fours and
+  // threes within budget nodes and `moves` attacking moves, its lists from
+  // slot on. Returns threat_search's scale (0: none found); the first move
+  // of a proved win is in deep->vct_x, vct_y.
+  int32_t vct(int side, int slot, uint64_t budget, int moves);
+  std::unique_ptr<DeepState> deep;
 
   // ---- Helpers shared with the move stages ----
   bool forbidden_for(int x, int y, int side);  // Renju and BLACK only
@@ -135,6 +158,12 @@ class Search {
   int stage_quiet(NodeState& node, MoveEntry* list);
   int stage_root_quiet(NodeState& node, MoveEntry* list);
   int filter_batch(NodeState& node, MoveEntry* list, int count);
+
+  int32_t vct_attack(int slot, int side, int ply, int moves);
+  int32_t vct_defend(int slot, int side, int ply, int moves);
+  bool vct_count_node();
+  bool vct_usable_open_four(int side);
+  VctEntry* vct_slot(uint64_t key);
 
   MoveEntry eval_list_[2 * MAX_CELLS];
 };

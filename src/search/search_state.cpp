@@ -24,12 +24,15 @@ Search::Search(Position& position, const SearchContext& search_context)
       pv_lines(std::make_unique<PvLine[]>(PLY_SLOTS)),
       node_stamps(std::make_unique<uint64_t[]>(PLY_SLOTS)),
       cell_marks(std::make_unique<uint64_t[][MAX_SIZE][MAX_SIZE]>(PLY_SLOTS)) {
+  deep = std::make_unique<DeepState>();
+  deep->clear();
   std::memset(eval_list_, 0, sizeof eval_list_);
 }
 
 uint64_t Search::ply_storage_bytes() {
   return static_cast<uint64_t>(PLY_SLOTS) *
-         (sizeof(MoveEntry[MAX_CELLS]) + sizeof(PvLine) + sizeof(uint64_t) + sizeof(uint64_t[MAX_SIZE][MAX_SIZE]));
+         (sizeof(MoveEntry[MAX_CELLS]) + sizeof(PvLine) + sizeof(uint64_t) + sizeof(uint64_t[MAX_SIZE][MAX_SIZE])) +
+         sizeof(DeepState);
 }
 
 void Search::reset_game_state() {
@@ -40,6 +43,7 @@ void Search::reset_game_state() {
   last_value = 0;
   last_depth = 0;
   search_aborted = false;
+  deep->clear();
 }
 
 void Search::reset_counters() {
@@ -61,6 +65,21 @@ void Search::reset_all() {
   std::memset(move_lists.get(), 0, sizeof(MoveEntry) * MAX_CELLS * PLY_SLOTS);
   std::memset(pv_lines.get(), 0, sizeof(PvLine) * PLY_SLOTS);
   std::memset(eval_list_, 0, sizeof eval_list_);
+}
+
+void DeepState::clear() {
+  std::memset(vct_cache, 0, sizeof vct_cache);
+  std::memset(marks, 0, sizeof marks);
+  mark_stamp = 0;
+  vct_nodes = vct_budget = 0;
+  vct_out = false;
+  vct_x = vct_y = -1;
+  root_count = 0;
+  root_value = 0;
+  root_key = 0;
+  root_clock = -1;
+  root_win_x = root_win_y = -1;
+  root_win = 0;
 }
 
 int64_t Search::now_ms() {

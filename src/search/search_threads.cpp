@@ -17,7 +17,7 @@ void deepen(Search& s, int side, int first_depth, int max_depth) {
   for (int d = first_depth; d <= max_depth; ++d) {
     s.last_depth = d;
     s.single_reply = false;
-    const int32_t v = s.root_search(side);
+    const int32_t v = s.root_iteration(side);
     if (s.search_aborted || is_win(v) || is_loss(v)) break;
   }
 }
@@ -71,6 +71,7 @@ void SearchThreads::start(Search& main, int side, int max_depth) {
     s.search_aborted = false;
     s.think_clock = main.think_clock;
     s.move_budget = main.move_budget;
+    s.search_mode = main.search_mode;
     const int first_depth = 1 + static_cast<int>(i % 2 == 0);
     // A thread the system refuses leaves that helper idle for this think.
     try {

@@ -41,7 +41,7 @@ constexpr BenchPosition bench_positions[] = {
 
 }  // namespace
 
-BenchTotals run_bench(int depth) {
+BenchTotals run_bench(int depth, int search_mode) {
   if (depth <= 0) depth = DEFAULT_BENCH_DEPTH;
   BenchTotals totals;
   Discard out;
@@ -67,13 +67,14 @@ BenchTotals run_bench(int depth) {
     game->hash.move_count = record.move_count;
     search->reset_counters();
     search->move_budget = 1 << 30;
+    search->search_mode = search_mode;
     const int side = record.side_to_move();
     const int64_t start = Search::now_ms();
     search->think_clock = start;
     int32_t value = 0;
     for (int d = 1; d <= depth; ++d) {
       search->last_depth = d;
-      value = search->root_search(side);
+      value = search->root_iteration(side);
       if (is_win(value) || is_loss(value)) break;
     }
     const int64_t ms = Search::now_ms() - start;

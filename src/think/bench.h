@@ -24,7 +24,8 @@ struct BenchTotals {
   int64_t ms = 0;
 };
 
-// Search every bench position to depth (0: the default depth).
-BenchTotals run_bench(int depth = 0);
+// Search every bench position to depth (0: the default depth) with the
+// search of search_mode (0 the node search, 1 the deep search).
+BenchTotals run_bench(int depth = 0, int search_mode = 0);
 
 }  // namespace orvel

@@ -21,6 +21,7 @@
 
 #include "game/game.h"
 #include "renju/forbidden.h"
+#include "search/deep_params.h"
 #include "think/think.h"
 
 namespace orvel {
@@ -216,6 +217,7 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
   const Settings& settings = game.settings;
 
   s.search_aborted = false;
+  s.search_mode = Settings::get(settings.search_mode) == 1 ? 1 : 0;
   game.apply_rule();
   game.hash.move_count = record.move_count;
 
@@ -235,7 +237,10 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
     const int32_t max_node = Settings::get(settings.max_node);
     bool node_test = true;
     if (depth >= 2) {
-      const int64_t t = (Search::now_ms() - s.think_clock) * 4;
+      // The next iteration starts in the first quarter of the budget; the
+      // deep search, which keeps a stopped iteration's best move, later.
+      const int64_t elapsed_ms = Search::now_ms() - s.think_clock;
+      const int64_t t = s.search_mode == 1 ? elapsed_ms * 8 / deep::NEXT_ITERATION_EIGHTHS : elapsed_ms * 4;
       const bool stopping = game.stop_requested.load() > 0;
       const bool may_start = (t < s.move_budget || ample_time) && record.move_count + depth <= cells && !stopping;
       if (!may_start) {
@@ -249,7 +254,7 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
     if (depth > Settings::get(settings.max_depth)) break;
 
     s.single_reply = false;
-    const int32_t v = s.root_search(side);
+    const int32_t v = s.root_iteration(side);
     const bool detail = depth >= 5 && Settings::get(settings.show_detail) != 0;
     if (s.search_aborted) {
       if (v == 0) break;  // nothing usable: the previous iteration stands

@@ -72,13 +72,13 @@ struct SearchFixture {
     return search->alpha_beta(depth, alpha, beta, side, extension);
   }
 
-  // Iterative deepening of the root search up to depth.
+  // Iterative deepening of the root search (of search->search_mode) up to depth.
   int32_t deepen(int side, int depth) {
     int32_t v = 0;
     search->search_aborted = false;
     for (int d = 1; d <= depth; ++d) {
       search->last_depth = d;
-      v = search->root_search(side);
+      v = search->root_iteration(side);
       if (search->search_aborted || is_win(v) || is_loss(v)) break;
     }
     return v;

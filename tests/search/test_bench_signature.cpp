@@ -4,20 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
 
 #include "think/bench.h"
 
 namespace orvel {
 namespace {
 
-TEST(BenchSignature, NodeCountMatchesTheRecordedSignature) {
-  std::ifstream in(ORVEL_TEST_DATA "/bench_signature.txt");
-  ASSERT_TRUE(in) << "missing tests/data/bench_signature.txt";
+// One fingerprint per search mode, each in its own file.
+void expect_signature(int mode, const char* file) {
+  std::ifstream in(std::string(ORVEL_TEST_DATA "/") + file);
+  ASSERT_TRUE(in) << "missing tests/data/" << file;
   unsigned long long expected = 0;
   in >> expected;
-  const BenchTotals t = run_bench();
-  EXPECT_EQ(t.nodes, expected) << "search behaviour changed: update tests/data/bench_signature.txt";
+  const BenchTotals t = run_bench(0, mode);
+  EXPECT_EQ(t.nodes, expected) << "search behaviour changed: update tests/data/" << file;
 }
+
+TEST(BenchSignature, NodeCountMatchesTheRecordedSignature) { expect_signature(0, "bench_signature.txt"); }
+
+TEST(BenchSignature, DeepSearchNodeCountMatchesItsSignature) { expect_signature(1, "bench_signature_mode1.txt"); }
 
 }  // namespace
 }  // namespace orvel

@@ -1,5 +1,6 @@
-// Searches on several threads sharing the tables: the think's own search
-// still proves the forced wins it proves alone, every position ends as it
+// Searches on several threads sharing the tables, in either search mode:
+// the think's own search still proves the forced wins the node search
+// proves alone, every position ends as it
 // was found, the node limit counts the nodes of every thread, and a stop
 // reaches every thread at its next limit test. Also run under
 // ThreadSanitizer (ctest -R SearchThreads).
@@ -28,7 +29,10 @@ constexpr int PUZZLE_DEPTH = 3;
 // cleared in place, so no storage is allocated per puzzle.
 struct ThreadRig : SearchFixture {
   SearchThreads threads;
-  explicit ThreadRig(int count) : SearchFixture(FREESTYLE) { threads.set_count(count, *search); }
+  explicit ThreadRig(int count, int mode = 0) : SearchFixture(FREESTYLE) {
+    search->search_mode = mode;
+    threads.set_count(count, *search);
+  }
 
   void set_up(const Puzzle& p) {
     settings.rule = p.rule;
@@ -51,18 +55,20 @@ struct ThreadRig : SearchFixture {
   }
 };
 
-// The puzzles whose win a search on `count` threads proves at the fixed
-// depth, by line number. Every puzzle's position is checked on the way.
-std::set<std::string> proved_wins(int count) {
+// The puzzles whose win a search on `count` threads in search mode `mode`
+// proves at the fixed depth, by line number. Every puzzle's position is
+// checked on the way.
+std::set<std::string> proved_wins(int count, int mode = 0) {
   const std::vector<Puzzle> puzzles = testing::read_puzzles(std::string(ORVEL_TEST_DATA) + "/vcf.jsonl");
   EXPECT_EQ(puzzles.size(), 193u);
-  ThreadRig rig(count);
+  ThreadRig rig(count, mode);
   EXPECT_EQ(rig.threads.count(), count);
   std::set<std::string> proved;
   for (size_t k = 0; k < puzzles.size(); ++k) {
     const Puzzle& p = puzzles[k];
     if (!p.win) continue;
-    SCOPED_TRACE("threads " + std::to_string(count) + " line " + std::to_string(k + 1));
+    SCOPED_TRACE("mode " + std::to_string(mode) + " threads " + std::to_string(count) + " line " +
+                 std::to_string(k + 1));
     rig.set_up(p);
     const FullSnapshot before(*rig.pos);
     uint64_t helper_nodes = 0;
@@ -91,6 +97,13 @@ TEST(SearchThreads, ProveTheForcedWinsOneThreadProvesAndLeaveEveryPositionAsFoun
     const std::set<std::string> proved = proved_wins(count);
     for (const std::string& line : alone) EXPECT_EQ(proved.count(line), 1u) << count << " threads, line " << line;
     std::printf("[          ] %d threads: %zu wins proved, %zu alone\n", count, proved.size(), alone.size());
+  }
+  // The deep search proves them too, on one thread or several: its threat
+  // searches only add to the node search's.
+  for (int count : {1, 3}) {
+    const std::set<std::string> proved = proved_wins(count, 1);
+    for (const std::string& line : alone) EXPECT_EQ(proved.count(line), 1u) << "deep, " << count << " threads, line " << line;
+    std::printf("[          ] deep search, %d threads: %zu wins proved\n", count, proved.size());
   }
 }
 

@@ -1,0 +1,197 @@
+// The node search of the deep search (INFO search_mode 1). It keeps the
+// node search's knowledge (the move stages, the levels and margins of the
+// moves, the extension of threats, late-move pruning) and adds two things:
+// a threat-space search with threes at PV nodes with depth to spare, and
+// reduced depth for late quiet moves, searched again in full when they
+// fail high. Values, windows and the hash table are the node search's.
+#include <algorithm>
+#include <cmath>
+
+#include "renju/forbidden.h"
+#include "search/deep_params.h"
+#include "search/search.h"
+
+namespace orvel {
+
+using namespace deep;
+
+namespace {
+
+// Reductions by depth and move ordinal, computed once.
+struct ReductionTable {
+  static constexpr int DEPTHS = 64;
+  static constexpr int MOVES = 64;
+  int8_t r[DEPTHS][MOVES];
+  ReductionTable() {
+    for (int d = 0; d < DEPTHS; ++d)
+      for (int m = 0; m < MOVES; ++m)
+        r[d][m] = static_cast<int8_t>(d == 0 || m == 0 ? 0 : std::log(d) * std::log(m) / LMR_DIVISOR);
+  }
+  int at(int depth, int move) const { return r[std::min(depth, DEPTHS - 1)][std::min(move, MOVES - 1)]; }
+};
+const ReductionTable reductions;  // built once, read by every thread
+
+}  // namespace
+
+int deep_reduction(int depth, int move) { return reductions.at(depth, move); }
+
+
+int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension) {
+  const int opp = opponent(side);
+  const int slot = last_depth - depth;
+  if (slot < 0 || slot >= PLY_SLOTS - 1) {  // out of storage: a leaf
+    if (slot >= 0 && slot < PLY_SLOTS) pv_lines[slot][0].key = 0;
+    return evaluate(depth, side);
+  }
+
+  // Step 1. Entry, and the limits every 1,024 nodes.
+  if (!enter_node(slot)) return 0;
+  MoveEntry* line = pv_lines[slot];
+  NodeState node(depth, alpha, beta, side, extension, slot, false);
+
+  // Step 2. Immediate results.
+  if (immediate_win_or_block(node)) return WIN_SCORE + depth;
+  const bool forced = node.stage == STAGE_FORCED;
+
+  TopMoves top;
+  if (!forced) {
+    // Step 3. Hash probe at null-window nodes.
+    if (node.null_window) {
+      int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
+      const int32_t v = hash.tt_probe(node.hash_depth, alpha, beta, side, pos.zobrist_key, 1, xs, ys);
+      if (v != NO_VALUE) return v;
+    }
+    // Step 4. A win by fours, then the leaf.
+    const int32_t r = threat_search(depth, side, 0, 0);
+    if (search_aborted) return 0;
+    if (r > 0) {
+      const int32_t v = depth + r - MAX_CELLS;
+      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
+      return v;
+    }
+    if (depth + ((extension >> 1) & ~1) <= 0) {
+      const int32_t v = evaluate(depth, side);
+      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
+      return v;
+    }
+    // Step 5. A win by threes, at PV nodes with depth to spare, when the
+    // opponent has no open three of its own to answer first (~?? elo).
+    if (!node.null_window && node.hash_depth >= VCT_PV_MIN_DEPTH &&
+        !vct_usable_open_four(opp)) {
+      const int32_t w = vct(side, slot, VCT_PV_BUDGET, VCT_PV_MOVES);
+      if (search_aborted) return 0;
+      if (w > 0) {
+        const int32_t v = depth + w - MAX_CELLS - VCT_DISTANCE_PENALTY;
+        hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, deep->vct_x, deep->vct_y, -1, -1, -1,
+                      -1);
+        extend_line(line, pv_lines[slot + 1], deep->vct_x, deep->vct_y);
+        line[0].key = 1;
+        return v;
+      }
+    }
+  }
+
+  // Step 6. Expansion.
+  ++expanded_count;
+  ++node_stamps[slot];
+  int bound = BOUND_UPPER;
+  double eval_factor = -1;
+  MoveEntry* list = move_lists[slot];
+  for (;;) {
+    int32_t node_value = 0;
+    const BatchResult got = next_batch(node, &node_value);
+    if (got == BatchResult::NODE_VALUE) return node_value;
+    if (got == BatchResult::NO_MORE) break;
+
+    bool stop_node = false;
+    for (int i = 0; i < node.batch_size && list[i].key != SKIP_KEY; ++i) {
+      const int x = list[i].x, y = list[i].y;
+      const int own = pos.score(x, y, side);
+
+      // Step 7a. Level and margin.
+      int level;
+      int32_t offset;
+      move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
+
+      // Step 7b. Make the move; extend it at PV nodes when it starts a chain of fours.
+      pos.make_move(x, y, side);
+      if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
+        level = threat_extension(depth - 1, side, own, level);
+        if (search_aborted) {
+          pos.undo_move(x, y, side);
+          return 0;
+        }
+      }
+
+      // Step 7c. Child search. Late quiet moves are searched first with
+      // less depth and a null window, again in full when they fail high
+      // (~?? elo); the rest as principal-variation search.
+      const int m = node.listed_total - node.batch_listed + i;
+      const int32_t b = offset;
+      const int child_extension = extension + level;
+      int r = 0;
+      if (node.stage == STAGE_QUIET && level == 0 && m >= LMR_FIRST_MOVE &&
+          node.hash_depth >= LMR_MIN_DEPTH && depth >= 2 && pos.score(x, y, opp) < THREAT_SCORE) {
+        r = deep_reduction(node.hash_depth, m) - (node.null_window ? 0 : 1);
+        r = std::clamp(r, 0, depth - 1);
+      }
+      int32_t v;
+      if (m == 0) {
+        v = b - deep_node(depth - 1, b - node.beta, b - node.alpha, opp, child_extension);
+      } else if (node.null_window) {
+        v = b - deep_node(depth - 1 - r, b - node.beta, b - node.alpha, opp, child_extension);
+        if (!search_aborted && r > 0 && v >= node.beta)
+          v = b - deep_node(depth - 1, b - node.beta, b - node.alpha, opp, child_extension);
+      } else {
+        v = b - deep_node(depth - 1 - r, b - node.alpha - 1, b - node.alpha, opp, child_extension);
+        if (!search_aborted && r > 0 && v > node.alpha)
+          v = b - deep_node(depth - 1, b - node.alpha - 1, b - node.alpha, opp, child_extension);
+        if (!search_aborted && node.alpha < v && v < node.beta)
+          v = b - deep_node(depth - 1, b - node.beta, b - node.alpha, opp, child_extension);
+      }
+
+      // Step 7d.
+      pos.undo_move(x, y, side);
+      if (search_aborted) return 0;
+
+      // Step 7e. Best and top moves.
+      node.best = std::max(node.best, v);
+      const int32_t sort_value = (is_win(v) || is_loss(v)) ? v : std::max(v, node.alpha);
+      top.insert(sort_value, x, y);
+
+      // Step 7f. Cut.
+      if (v >= node.beta) {
+        hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_LOWER, side, top.x[0], top.y[0], top.x[1],
+                      top.y[1], top.x[2], top.y[2]);
+        branch_total += m + 1;
+        return v;
+      }
+      // Step 7g. New principal variation.
+      if (v > node.alpha) {
+        node.alpha = v;
+        bound = BOUND_EXACT;
+        extend_line(line, pv_lines[slot + 1], x, y);
+      } else if (caution_factor() < 2 && slot > 2 && node.best > -WIN_RANGE && node.null_window && level <= 1) {
+        // Step 7h. Late-move pruning.
+        const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;
+        if (late_move_stop(node.hash_depth, s, m)) {
+          stop_node = true;
+          break;
+        }
+      }
+    }
+    if (stop_node) break;
+    ++node.stage;
+  }
+
+  // Step 8. End of moves.
+  const int32_t value = node.best != NO_BEST ? node.best : node.alpha;
+  hash.tt_store(pos.zobrist_key, node.hash_depth, value, bound, side, top.x[0], top.y[0], top.x[1], top.y[1],
+                top.x[2], top.y[2]);
+  branch_total += node.listed_total;
+  if (node.listed_total > 0) return value;
+  if (pos.full()) return 0;
+  return std::max(node.alpha, -9999998 - depth);
+}
+
+}  // namespace orvel

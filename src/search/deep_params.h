@@ -1,0 +1,57 @@
+// The numbers that tune the deep search (INFO search_mode 1): the budgets
+// of its threat-space search with threes, its aspiration window and its
+// depth reductions. Each says what it trades; change them here only.
+#pragma once
+
+#include <cstdint>
+
+namespace orvel {
+namespace deep {
+
+// Threat-space search with threes (victory by continuous threats).
+// The root's budget grows with the move's time: this many nodes per
+// millisecond, within the bounds below. The root's answer is played, so it
+// gets the most.
+constexpr uint64_t VCT_ROOT_NODES_PER_MS = 100;
+constexpr uint64_t VCT_ROOT_MIN_BUDGET = 20000;
+constexpr uint64_t VCT_ROOT_MAX_BUDGET = 400000;
+// PV nodes are many: each gets a small budget.
+constexpr uint64_t VCT_PV_BUDGET = 3000;
+// The move chosen at the root: the nodes spent on seeing whether the
+// opponent then wins by threes.
+constexpr uint64_t VCT_DEFENCE_BUDGET = 5000;
+// Attacking moves (fours and threes) one proof may use.
+constexpr int VCT_ROOT_MOVES = 9;
+constexpr int VCT_PV_MOVES = 6;
+// The PV nodes that run it: at least this much depth left.
+constexpr int VCT_PV_MIN_DEPTH = 3;
+// A win proved by threes is reported this many plies further away than the
+// plies it names, so a win by fours alone, when there is one, looks nearer.
+constexpr int VCT_DISTANCE_PENALTY = 8;
+
+// Aspiration windows at the root: the first window's half width, and the
+// factor it grows by after each failure; past the limit the side that
+// failed opens fully.
+constexpr int32_t ASPIRATION_WINDOW = 80;
+constexpr int32_t ASPIRATION_GROWTH = 4;
+constexpr int32_t ASPIRATION_LIMIT = 4000;
+constexpr int ASPIRATION_MIN_DEPTH = 5;
+
+// Late-move reductions of quiet moves: from this ordinal on, with this much
+// depth left, a move is searched first with log(depth) * log(ordinal) /
+// LMR_DIVISOR plies less (one less at PV nodes), and again in full when it
+// fails high.
+constexpr int LMR_MIN_DEPTH = 3;
+constexpr int LMR_FIRST_MOVE = 3;
+constexpr double LMR_DIVISOR = 2.0;
+
+// Cell scores at which a move counts as a threat (a three or more for the
+// opponent): never reduced.
+constexpr int THREAT_SCORE = 158;
+
+// The next iteration starts while the think has used less than this share
+// (over 8) of its budget: a stopped iteration still gives its best move.
+constexpr int NEXT_ITERATION_EIGHTHS = 3;
+
+}  // namespace deep
+}  // namespace orvel

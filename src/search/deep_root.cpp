@@ -1,0 +1,238 @@
+// One iteration of the deep search (INFO search_mode 1) at the root: the
+// root's moves kept from one iteration to the next in the order the last
+// one left them, a threat-space search with threes once per think, an
+// aspiration window around the last iteration's value, principal-variation
+// search with reduced late quiet moves, and the "MESSAGE REALTIME" lines.
+// It leaves what the think reads exactly as the root search of
+// search_mode 0 does: best_x/best_y, pv_lines[0], single_reply, the value.
+#include <algorithm>
+
+#include "search/deep_params.h"
+#include "search/realtime.h"
+#include "search/search.h"
+
+namespace orvel {
+
+using namespace deep;
+
+namespace {
+
+constexpr int32_t ROOT_WINDOW = 100000000;
+// A move that failed low sorts below every searched value.
+constexpr int32_t UNSEARCHED = -ROOT_WINDOW;
+// Root moves from this ordinal on may be reduced.
+constexpr int ROOT_LMR_FIRST_MOVE = 4;
+// Chosen moves checked against the opponent's threats in one iteration.
+constexpr int ROOT_CHECKS = 6;
+
+std::string cell_text(const Position& pos, int x, int y) {
+  return format("[%d%c]", pos.board_height - x, static_cast<char>('A' + y));
+}
+
+}  // namespace
+
+int32_t Search::deep_root(int side) {
+  const int opp = opponent(side);
+  if (!enter_node(0)) return 0;
+  MoveEntry* line = pv_lines[0];
+  NodeState node(last_depth, -ROOT_WINDOW, ROOT_WINDOW, side, 0, 0, true);
+  if (immediate_win_or_block(node)) return WIN_SCORE + last_depth;
+  ++expanded_count;
+  const bool forced = node.stage == STAGE_FORCED;
+  const bool threatened = !forced && !pos.open_four_cells[opp - 1].empty() &&
+                          (!(pos.rule == RENJU && opp == BLACK) || vct_usable_open_four(opp));
+  DeepState& d = *deep;
+
+  // Step 1. The think's first iteration: the root's moves and a win by
+  // threes looked for.
+  if (last_depth == 1 || d.root_key != pos.zobrist_key || d.root_clock != think_clock) {
+    d.root_key = pos.zobrist_key;
+    d.root_clock = think_clock;
+    // The moves are those the root's move stages give, in their order.
+    d.root_count = 0;
+    {
+      NodeState stages(1, -ROOT_WINDOW, ROOT_WINDOW, side, 0, 0, true);
+      stages.stage = node.stage;
+      ++node_stamps[0];
+      MoveEntry* list = move_lists[0];
+      for (;;) {
+        int32_t ignored = 0;
+        const BatchResult got = next_batch(stages, &ignored);
+        if (got != BatchResult::MOVES) break;
+        for (int i = 0; i < stages.batch_size && list[i].key != SKIP_KEY; ++i)
+          d.root_moves[d.root_count++] = RootMove{list[i].x, list[i].y, UNSEARCHED, 0};
+        ++stages.stage;
+      }
+    }
+    d.root_win = 0;
+    d.root_win_x = d.root_win_y = -1;
+    if (!forced && !threatened) {
+      const uint64_t budget = std::clamp<uint64_t>(static_cast<uint64_t>(std::max(move_budget, 0)) * VCT_ROOT_NODES_PER_MS,
+                                                   VCT_ROOT_MIN_BUDGET, VCT_ROOT_MAX_BUDGET);
+      const int32_t r = vct(side, 0, budget, VCT_ROOT_MOVES);
+          if (search_aborted) return 0;
+      if (r > 0 && d.vct_x >= 0 && !blocked(d.vct_x, d.vct_y) && !forbidden_for(d.vct_x, d.vct_y, side)) {
+        d.root_win = r - MAX_CELLS - VCT_DISTANCE_PENALTY;  // plus last_depth when used
+        d.root_win_x = d.vct_x;
+        d.root_win_y = d.vct_y;
+      }
+    }
+  }
+  if (d.root_count == 0) {
+    best_x = best_y = -1;
+    return pos.full() ? 0 : -9999998 - last_depth;
+  }
+
+  // Step 2. A win by threes: play it.
+  if (d.root_win > 0) {
+    best_x = d.root_win_x;
+    best_y = d.root_win_y;
+    line[0].key = 1;
+    line[1] = MoveEntry{0, static_cast<int16_t>(best_x), static_cast<int16_t>(best_y)};
+    single_reply = false;
+    return std::min(d.root_win + last_depth, 9999999 + last_depth);
+  }
+
+  // Step 3. The aspiration window, widened until the value falls inside.
+  Realtime rt(context.reporter, SearchContext::get(context.show_detail) != 0 && last_depth >= 8);
+  int32_t delta = ASPIRATION_WINDOW;
+  int32_t alpha = -ROOT_WINDOW, beta = ROOT_WINDOW;
+  if (last_depth >= ASPIRATION_MIN_DEPTH && !is_win(d.root_value) && !is_loss(d.root_value)) {
+    alpha = d.root_value - delta;
+    beta = d.root_value + delta;
+  }
+  auto clamp_result = [&](int32_t v) { return std::clamp(v, -(9999999 + last_depth), 9999999 + last_depth); };
+
+  for (;;) {
+    const int32_t window_alpha = alpha;
+    int32_t best = NO_BEST;
+    int found = -1;  // the move that raised alpha, if any
+    int searched = 0;
+    double eval_factor = -1;
+    // On a stop: the move that raised alpha in this pass was searched in
+    // full; without one the last iteration's choice stands.
+    auto aborted_result = [&]() -> int32_t {
+      if (found < 0) return 0;
+      best_x = d.root_moves[found].x;
+      best_y = d.root_moves[found].y;
+      const int32_t r = clamp_result(best);
+      return r == 0 ? 1 : r;
+    };
+    for (int i = 0; i < d.root_count; ++i) {
+      RootMove& m = d.root_moves[i];
+      const int x = m.x, y = m.y;
+      rt.line(format("MESSAGE REALTIME POS %d,%d", x, y));
+      // The move's level and margin, and its extension when it starts a
+      // chain of fours, as the node search gives them.
+      const int own = pos.score(x, y, side), theirs = pos.score(x, y, opp);
+      int level;
+      int32_t offset;
+      move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
+      pos.make_move(x, y, side);
+      if (own >= 8 && own <= 157) {
+        level = threat_extension(last_depth - 1, side, own, level);
+        if (search_aborted) {
+          pos.undo_move(x, y, side);
+          rt.line(format("MESSAGE REALTIME DONE %d,%d", x, y));
+          return aborted_result();
+        }
+      }
+      const bool quiet = !forced && !threatened && level == 0 && own < THREAT_SCORE && theirs < THREAT_SCORE;
+      const int32_t b = offset;
+      int32_t v;
+      if (i == 0) {
+        v = b - deep_node(last_depth - 1, b - beta, b - alpha, opp, level);
+      } else {
+        int r = 0;
+        if (quiet && last_depth >= LMR_MIN_DEPTH && i >= ROOT_LMR_FIRST_MOVE)
+          r = std::clamp(deep_reduction(last_depth, i) - 1, 0, last_depth - 2);
+        v = b - deep_node(last_depth - 1 - r, b - alpha - 1, b - alpha, opp, level);
+        if (!search_aborted && r > 0 && v > alpha) v = b - deep_node(last_depth - 1, b - alpha - 1, b - alpha, opp, level);
+        if (!search_aborted && v > alpha && v < beta) v = b - deep_node(last_depth - 1, b - beta, b - alpha, opp, level);
+      }
+      pos.undo_move(x, y, side);
+      rt.line(format("MESSAGE REALTIME DONE %d,%d", x, y));
+      if (search_aborted) return aborted_result();
+      ++searched;
+      // A move that failed low keeps its bound: it sorts below the best.
+      m.previous = m.value;
+      m.value = v;
+      if (v <= -WIN_RANGE) rt.line(format("MESSAGE REALTIME LOSE %d,%d", x, y));
+      if (v > best) {
+        best = v;
+        if (v > alpha) {
+          found = i;
+          rt.line(format("MESSAGE REALTIME BEST %d,%d", x, y), false);
+          rt.line(format("MESSAGE REALTIME VAL %d", std::clamp(v, -10000, 10000)));
+          extend_line(line, pv_lines[1], x, y);
+          if (rt.on()) {
+            std::string text = "MESSAGE REALTIME PV";
+            const int k = std::min(line[0].key, last_depth);
+            for (int j = 1; j <= k; ++j) text += " " + cell_text(pos, line[j].x, line[j].y);
+            rt.line(text);
+          }
+          if (v >= beta) break;
+          alpha = v;
+        }
+      }
+    }
+    // Best first for the next pass and the next iteration; the rest keep
+    // their order among equals.
+    std::stable_sort(d.root_moves, d.root_moves + d.root_count,
+                     [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
+
+    // Step 4. Outside the window: widen it and search again.
+    if (best <= window_alpha && window_alpha > -ROOT_WINDOW) {
+      alpha = std::max<int32_t>(window_alpha - delta * ASPIRATION_GROWTH, -ROOT_WINDOW);
+      beta = std::min<int32_t>(beta, best + 1);
+      beta = std::max(beta, alpha + 1);
+      delta *= ASPIRATION_GROWTH;
+      if (delta > ASPIRATION_LIMIT) alpha = -ROOT_WINDOW;
+      continue;
+    }
+    if (best >= beta && beta < ROOT_WINDOW) {
+      beta = std::min<int32_t>(beta + delta * ASPIRATION_GROWTH, ROOT_WINDOW);
+      alpha = window_alpha;
+      delta *= ASPIRATION_GROWTH;
+      if (delta > ASPIRATION_LIMIT) beta = ROOT_WINDOW;
+      continue;
+    }
+
+    // Step 5. The move chosen must not let the opponent win by threes: one
+    // that does leaves the list for the rest of the think, and the next in
+    // line takes its place (~?? elo).
+    if (!is_win(best)) {
+      int checked = 0;
+      while (d.root_count > 1 && checked < ROOT_CHECKS) {
+        const RootMove m = d.root_moves[0];
+        pos.make_move(m.x, m.y, side);
+        const int32_t r = vct(opp, 1, VCT_DEFENCE_BUDGET, VCT_ROOT_MOVES);
+        pos.undo_move(m.x, m.y, side);
+        if (search_aborted) {
+          best_x = m.x;
+          best_y = m.y;
+          const int32_t v = clamp_result(best);
+          return v == 0 ? 1 : v;
+        }
+        if (r <= 0) break;
+        std::copy(d.root_moves + 1, d.root_moves + d.root_count, d.root_moves);
+        --d.root_count;
+        ++checked;
+        best = d.root_moves[0].value;
+      }
+    }
+
+    // Step 6. The iteration's result.
+    int not_losing = 0;
+    for (int i = 0; i < d.root_count; ++i) not_losing += d.root_moves[i].value > -WIN_RANGE;
+    single_reply = not_losing == 1;
+    best_x = d.root_moves[0].x;
+    best_y = d.root_moves[0].y;
+    d.root_value = best;
+    branch_total += searched;
+    hash.tt_store(pos.zobrist_key, last_depth, best, BOUND_EXACT, side, best_x, best_y, -1, -1, -1, -1);
+    return clamp_result(best);
+  }
+}
+
+}  // namespace orvel
