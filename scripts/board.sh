@@ -3,6 +3,6 @@
 # which runs one engine process per game, and prints the URL to open.
 #   scripts/board.sh [--port N] [--host H] [--engine PATH]
 # The engine defaults to build/pbrain-orvel, the host to 127.0.0.1. Needs
-# only Python 3.
+# only Python 3: $PYTHON, else python3.
 set -euo pipefail
-exec python3 "$(dirname "$0")/../web/server.py" "$@"
+exec "${PYTHON:-python3}" "$(dirname "$0")/../web/server.py" "$@"

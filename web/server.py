@@ -29,12 +29,13 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MAX_ENGINES = 4            # engine processes running at once, one per game
-IDLE_MINUTES = 10          # a game with no action for this long ends its engine
+IDLE_MINUTES = 10          # a game left this long, not thinking, ends its engine
 DETACH_GRACE = 20.0        # seconds a game lives without a page following it
 HEARTBEAT = 5.0            # seconds between keep-alive comments on an event stream
 STOP_WAIT = 10.0           # seconds a stopped think may take to report its move
 END_WAIT = 2.0             # seconds between END and a kill
 MAX_BODY = 64 * 1024       # bytes of a request body
+REQUEST_TIMEOUT = 30.0     # seconds a connection may keep a request or its body waiting
 MAX_ENGINE_LINE = 64 * 1024  # bytes of one line from the engine; the rest is cut
 MAX_COMMAND = 128          # bytes of one line to the engine
 EVENT_BACKLOG = 1000       # events kept per game for a page that reconnects
@@ -582,12 +583,16 @@ class Game:
             self._send("TAKEBACK %d,%d" % (x, y))
             self._send("TURN %d,%d" % (x, y))
 
+    def _stop(self):
+        """Stop a think or an analysis and wait for it to report."""
+        self._send("ovstop")
+        if not self.cond.wait_for(lambda: self.busy is None or self.failed or self.closed, timeout=STOP_WAIT):
+            self._fail("Orvel did not stop within %d s. Start a new game." % STOP_WAIT)
+
     def _quiesce(self):
         """Stop a think or an analysis and wait until the engine is idle."""
         while self.busy is not None:
-            self._send("ovstop")
-            if not self.cond.wait_for(lambda: self.busy is None or self.failed or self.closed, timeout=STOP_WAIT):
-                self._fail("Orvel did not stop within %d s. Start a new game." % STOP_WAIT)
+            self._stop()
         self._check_live()
 
     def _check_live(self):
@@ -654,35 +659,51 @@ class Game:
             if not self.failed and not self.closed:
                 self._after_change()
 
-    def _do_move(self, body):
+    def _check_move(self, x, y):
+        """Refuses a move the game cannot take now. True when the move
+        waits for Black's forbidden points under Renju, not listed yet."""
         if self.setup is not None:
             raise Refused("Finish the set-up first (Continue).")
         if self.result:
             raise Refused("The game is over: " + self.result["text"])
         if self.busy == "move":
             raise Refused("Orvel is thinking; wait for its move or press Move now.")
-        x, y = whole(body, "x", 0, self.size - 1), whole(body, "y", 0, self.size - 1)
         if self.board[x][y] != EMPTY:
             raise Refused("%d,%d is taken." % (x, y))
         colour = self.to_move()
         if self.orvel_plays(colour):
             raise Refused("It is Orvel's move.")
         if self.rule == RENJU and colour == BLACK:
-            if self.forbid_id != self.position_id and not self.forbid_requests:
-                self._send("ovshowforbid")
-                self.forbid_requests.append(self.position_id)
-            self.cond.wait_for(lambda: self.forbid_id == self.position_id or self.failed, timeout=STOP_WAIT)
-            self._check_live()
             if self.forbid_id != self.position_id:
-                raise Refused("Orvel has not listed the forbidden points yet; try again.")
+                return True
             if [x, y] in self.forbid:
                 raise Refused("Black may not play %d,%d under Renju: it makes %s, a forbidden point."
                               % (x, y, forbidden_reason(self.board, x, y)))
-        self.holding += 1
-        try:
-            self._quiesce()  # an N-best analysis
-        finally:
-            self.holding -= 1
+        return False
+
+    def _do_move(self, body):
+        x, y = whole(body, "x", 0, self.size - 1), whole(body, "y", 0, self.size - 1)
+        # Each wait lets the lock go, and another request or Orvel's move
+        # may change the game meanwhile: after it, every check again.
+        while True:
+            self._check_live()
+            if self._check_move(x, y):
+                if not self.forbid_requests:
+                    self._send("ovshowforbid")
+                    self.forbid_requests.append(self.position_id)
+                position = self.position_id
+                if not self.cond.wait_for(lambda: self.forbid_id == self.position_id or self.position_id != position
+                                          or self.failed or self.closed, timeout=STOP_WAIT):
+                    raise Refused("Orvel has not listed the forbidden points yet; try again.")
+            elif self.busy is None:
+                break
+            else:  # an N-best analysis
+                self.holding += 1
+                try:
+                    self._stop()
+                finally:
+                    self.holding -= 1
+        colour = self.to_move()
         self._place(x, y)
         if not self.result and self.orvel_plays(self.to_move()):
             self._start_think(turn=(x, y))
@@ -810,7 +831,7 @@ class BoardServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, host, port, engine, max_engines=MAX_ENGINES, idle_seconds=IDLE_MINUTES * 60,
-                 detach_grace=DETACH_GRACE, heartbeat=HEARTBEAT):
+                 detach_grace=DETACH_GRACE, heartbeat=HEARTBEAT, request_timeout=REQUEST_TIMEOUT):
         if host in ("", "0.0.0.0", "::"):
             raise ValueError("name the address to serve on (the page must be opened at that name)")
         self.address_family = socket.AF_INET6 if ":" in host else socket.AF_INET
@@ -821,6 +842,7 @@ class BoardServer(ThreadingHTTPServer):
         self.idle_seconds = idle_seconds
         self.detach_grace = detach_grace
         self.heartbeat = heartbeat
+        self.request_timeout = request_timeout
         self.games = {}
         self.games_lock = threading.Lock()
         self.port = self.server_address[1]
@@ -835,11 +857,11 @@ class BoardServer(ThreadingHTTPServer):
         threading.Thread(target=self._reap, name="reaper", daemon=True).start()
 
     def new_game(self, settings, stones, setup_count, replace=None):
-        if replace:
-            self.close_game(replace, "replaced by a new game")
         with self.games_lock:
-            # A failed game's engine has already ended.
-            if sum(1 for g in self.games.values() if not g.failed) >= self.max_engines:
+            # A failed game's engine has already ended, and the game being
+            # replaced ends when this one starts; a refusal leaves it be.
+            old = self.games.get(replace) if replace else None
+            if sum(1 for g in self.games.values() if not g.failed and g is not old) >= self.max_engines:
                 raise Refused("Orvel is already playing %d games on this server, the most it runs at once. "
                               "Close another board tab, or wait until an idle game ends." % self.max_engines, 503)
             try:
@@ -847,6 +869,10 @@ class BoardServer(ThreadingHTTPServer):
             except OSError as e:
                 raise Refused("Cannot start the engine %s: %s" % (self.engine, e.strerror), 500)
             self.games[game.id] = game
+            if old:
+                del self.games[old.id]
+        if old:
+            old.close("replaced by a new game")
         return game
 
     def game(self, game_id):
@@ -866,14 +892,18 @@ class BoardServer(ThreadingHTTPServer):
             with self.games_lock:
                 games = list(self.games.values())
             for game in games:
-                with game.cond:
-                    idle = now - game.last_activity > self.idle_seconds
-                    gone = game.listeners == 0 and now - game.detached_since > self.detach_grace
-                if idle:
-                    self.close_game(game.id, "no move for %g minutes; its engine was stopped"
-                                    % (self.idle_seconds / 60))
-                elif gone:
-                    self.close_game(game.id, "the page was closed")
+                try:
+                    with game.cond:
+                        # Never while Orvel thinks or analyses: its lines may be minutes apart.
+                        idle = game.busy is None and now - game.last_activity > self.idle_seconds
+                        gone = game.listeners == 0 and now - game.detached_since > self.detach_grace
+                    if idle:
+                        self.close_game(game.id, "nothing happened for %g minutes; its engine was stopped"
+                                        % (self.idle_seconds / 60))
+                    elif gone:
+                        self.close_game(game.id, "the page was closed")
+                except Exception:
+                    traceback.print_exc()  # and on with the other games
 
     def shutdown_all(self):
         self.stopping.set()
@@ -888,6 +918,11 @@ class BoardServer(ThreadingHTTPServer):
 class Handler(BaseHTTPRequestHandler):
     server_version = "OrvelBoard"
     sys_version = ""
+
+    def setup(self):
+        # A client that holds back its request or body ends its connection.
+        self.timeout = self.server.request_timeout
+        super().setup()
 
     def log_message(self, fmt, *args):
         pass
@@ -936,8 +971,11 @@ class Handler(BaseHTTPRequestHandler):
 
     def _read_json(self):
         length = self.headers.get("Content-Length")
-        if length is None or not length.isdigit():
+        if length is None:
             self._error(411, "a body with Content-Length is needed")
+            return None
+        if not re.fullmatch(r"[0-9]{1,9}", length):
+            self._error(400, "Content-Length must be a number of bytes")
             return None
         if int(length) > MAX_BODY:
             self._error(413, "the body is larger than %d bytes" % MAX_BODY)
@@ -946,8 +984,13 @@ class Handler(BaseHTTPRequestHandler):
             self._error(415, "the body must be application/json")
             return None
         try:
-            body = json.loads(self.rfile.read(int(length)).decode("utf-8"))
-        except (UnicodeDecodeError, ValueError):
+            data = self.rfile.read(int(length))
+        except OSError:  # the client held back the rest of its body, or left
+            self.close_connection = True
+            return None
+        try:
+            body = json.loads(data.decode("utf-8"))
+        except (UnicodeDecodeError, ValueError, RecursionError):
             self._error(400, "the body is not JSON")
             return None
         if not isinstance(body, dict):
@@ -1038,11 +1081,11 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         if not self._allowed(True):
             return
-        body = self._read_json()
-        if body is None:
-            return
-        path = urllib.parse.urlsplit(self.path).path
         try:
+            body = self._read_json()
+            if body is None:
+                return
+            path = urllib.parse.urlsplit(self.path).path
             if path == "/api/games":
                 self._create(body)
                 return
@@ -1096,7 +1139,8 @@ def main(argv=None):
     parser.add_argument("--engine", default=os.path.join(root, "build", "pbrain-orvel"),
                         help="engine binary (default build/pbrain-orvel)")
     parser.add_argument("--idle-minutes", type=float, default=IDLE_MINUTES,
-                        help="end a game's engine after this long without a move (default %d)" % IDLE_MINUTES)
+                        help="end a game's engine after this long with nothing happening, "
+                             "never while it thinks (default %d)" % IDLE_MINUTES)
     parser.add_argument("--max-engines", type=int, default=MAX_ENGINES,
                         help="engine processes at once (default %d)" % MAX_ENGINES)
     args = parser.parse_args(argv)

@@ -9,6 +9,7 @@ $ORVEL_ENGINE, else build/pbrain-orvel.
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -27,9 +28,9 @@ SCREENSHOT = os.environ.get("ORVEL_SCREENSHOT", os.path.join(ROOT, "docs", "boar
 # A Renju game after 22 moves, Black to move: 10,9 would make two open threes.
 RENJU_GAME = "7,7 6,8 6,9 7,8 8,8 9,9 5,8 4,7 9,7 7,9 5,7 6,7 10,7 5,6 8,7 11,7 8,9 8,10 10,8 8,5 9,8 11,6"
 FOUR_IN_A_ROW = "7,3 0,0 7,4 0,2 7,5 0,4 7,6 0,6"
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                  "--window-size=1280,1100"]
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--disable-quic",
+                  "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                  "--disable-sync", "--window-size=1280,1100"]
 
 
 def browser_missing():
@@ -49,7 +50,7 @@ class BrowserTest(unittest.TestCase):
                 self.fail(missing)
             self.skipTest(missing)
         self.board = subprocess.Popen([os.path.join(ROOT, "scripts", "board.sh"), "--port", "0", "--engine", ENGINE],
-                                      stdout=subprocess.PIPE, text=True)
+                                      stdout=subprocess.PIPE, text=True, env=dict(os.environ, PYTHON=sys.executable))
         self.addCleanup(self.board.stdout.close)
         self.addCleanup(self.board.wait, 10)
         self.addCleanup(self.board.terminate)

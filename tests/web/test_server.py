@@ -77,6 +77,12 @@ class Board:
             time.sleep(0.05)
         raise AssertionError("timed out; last state %r" % self.state(game))
 
+    def raw(self, head, body=b""):
+        """The status line answering a request written byte for byte; b"" if the server hung up."""
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as sock:
+            sock.sendall(head.encode("latin-1") + b"\r\n\r\n" + body)
+            return sock.makefile("rb").readline()
+
     def process(self, game):
         return self.server.game(game).proc
 
@@ -163,6 +169,25 @@ class GameTests(unittest.TestCase):
         count = len(reply["state"]["stones"])
         time.sleep(0.5)
         self.assertEqual(len(b.state(game)["stones"]), count)
+
+    def test_two_moves_at_once_only_one_is_played(self):
+        b = self.board
+        game = b.new(orvel="none", nbest=2, turn_ms=3000)
+        b.wait(game, lambda s: s["busy"] == "nbest")
+        statuses = []
+        with b.server.game(game).cond:  # both moves wait here, then for the analysis to stop
+            clicks = [threading.Thread(target=lambda: statuses.append(b.act(game, "move", x=7, y=7)[0]))
+                      for _ in range(2)]
+            for click in clicks:
+                click.start()
+            time.sleep(0.5)
+        for click in clicks:
+            click.join()
+        self.assertEqual(sorted(statuses), [200, 409])
+        self.assertEqual(b.state(game)["stones"], [[7, 7, 1]])
+        self.assertEqual(b.act(game, "move", x=8, y=8)[0], 200)
+        state = b.wait(game, lambda s: s["busy"] == "nbest")
+        self.assertEqual((state["stones"], state["failed"]), ([[7, 7, 1], [8, 8, 2]], None))
 
     def test_renju_forbidden_points_and_game_ends(self):
         b = self.board
@@ -284,7 +309,7 @@ class ProcessTests(unittest.TestCase):
 
     def test_board_script_prints_its_address(self):
         proc = subprocess.Popen([os.path.join(ROOT, "scripts", "board.sh"), "--port", "0", "--engine", ENGINE],
-                                stdout=subprocess.PIPE, text=True)
+                                stdout=subprocess.PIPE, text=True, env=dict(os.environ, PYTHON=sys.executable))
         self.addCleanup(proc.stdout.close)
         self.addCleanup(proc.wait)
         self.addCleanup(proc.send_signal, signal.SIGINT)
@@ -298,7 +323,7 @@ class ProcessTests(unittest.TestCase):
 class SafetyTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.board = Board()
+        cls.board = Board(request_timeout=1)
         cls.game = cls.board.new(orvel="none")
 
     @classmethod
@@ -331,6 +356,12 @@ class SafetyTests(unittest.TestCase):
         self.assertEqual(b.request("POST", path, raw=b"x" * (server.MAX_BODY + 1))[0], 413)
         self.assertEqual(b.request("POST", path, raw=b"{}", headers={"Content-Type": "text/plain"})[0], 415)
         self.assertEqual(b.request("POST", path, raw=b"{not json")[0], 400)
+        self.assertEqual(b.request("POST", path, raw=b"[" * 60000)[0], 400)
+        head = "POST %s HTTP/1.1\r\nHost: %s\r\nOrigin: http://%s\r\nContent-Type: application/json\r\n" % (
+            path, b.host, b.host)
+        for length in ["\xb2", "9" * 5000]:
+            self.assertIn(b" 400 ", b.raw(head + "Content-Length: " + length), length[:9])
+        self.assertEqual(b.raw(head + "Content-Length: 10", b"{}"), b"")  # the rest never comes: hung up
         self.assertEqual(b.request("POST", path, [7, 7])[0], 400)
         for move in [{"x": "7\nEND", "y": 7}, {"x": 7.0, "y": 7}, {"x": True, "y": 7}, {"x": 15, "y": 0},
                      {"x": -1, "y": 0}, {"x": 7}, {"x": 2 ** 80, "y": 1}]:

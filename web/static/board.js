@@ -18,6 +18,7 @@
   let think = null;    // the last search report
   let source = null;
   let layers = null;   // the board's SVG groups, built once per size
+  let moving = false;  // a move sent and not yet answered; clicks meanwhile are ignored
   const log = [];
 
   // -- server ----------------------------------------------------------------
@@ -347,8 +348,11 @@
     if (game.setup) {
       const colour = occupied(x, y) ? 0 : +document.querySelector('input[name="setup-colour"]:checked').value;
       act("setup", { action: "stone", x, y, colour });
-    } else {
-      act("move", { x, y });
+    } else if (!moving) {
+      moving = true;
+      act("move", { x, y }).finally(() => {
+        moving = false;
+      });
     }
   }
 
