@@ -60,7 +60,7 @@ int32_t Search::deep_root(int side) {
         const BatchResult got = next_batch(stages, &ignored);
         if (got != BatchResult::MOVES) break;
         for (int i = 0; i < stages.batch_size && list[i].key != SKIP_KEY; ++i)
-          d.root_moves[d.root_count++] = RootMove{list[i].x, list[i].y, UNSEARCHED, 0};
+          d.root_moves[d.root_count++] = RootMove{list[i].x, list[i].y, UNSEARCHED, false};
         ++stages.stage;
       }
     }
@@ -69,7 +69,9 @@ int32_t Search::deep_root(int side) {
     if (!forced && !threatened) {
       const uint64_t budget = std::clamp<uint64_t>(static_cast<uint64_t>(std::max(move_budget, 0)) * VCT_ROOT_NODES_PER_MS,
                                                    VCT_ROOT_MIN_BUDGET, VCT_ROOT_MAX_BUDGET);
-      const int32_t r = vct(side, 0, budget, VCT_ROOT_MOVES);
+      // A share of the move's time at most: under Renju a node costs more.
+      const int64_t deadline = think_clock + move_budget * VCT_ROOT_TIME_EIGHTHS / 8;
+      const int32_t r = vct(side, 0, budget, VCT_ROOT_MOVES, deadline);
           if (search_aborted) return 0;
       if (r > 0 && d.vct_x >= 0 && !blocked(d.vct_x, d.vct_y) && !forbidden_for(d.vct_x, d.vct_y, side)) {
         d.root_win = r - MAX_CELLS - VCT_DISTANCE_PENALTY;  // plus last_depth when used
@@ -155,7 +157,6 @@ int32_t Search::deep_root(int side) {
       if (search_aborted) return aborted_result();
       ++searched;
       // A move that failed low keeps its bound: it sorts below the best.
-      m.previous = m.value;
       m.value = v;
       if (v <= -WIN_RANGE) rt.line(format("MESSAGE REALTIME LOSE %d,%d", x, y));
       if (v > best) {
@@ -203,7 +204,7 @@ int32_t Search::deep_root(int side) {
     // line takes its place (~?? elo).
     if (!is_win(best)) {
       int checked = 0;
-      while (d.root_count > 1 && checked < ROOT_CHECKS) {
+      while (d.root_count > 1 && checked < ROOT_CHECKS && !d.root_moves[0].safe) {
         const RootMove m = d.root_moves[0];
         pos.make_move(m.x, m.y, side);
         const int32_t r = vct(opp, 1, VCT_DEFENCE_BUDGET, VCT_ROOT_MOVES);
@@ -214,7 +215,10 @@ int32_t Search::deep_root(int side) {
           const int32_t v = clamp_result(best);
           return v == 0 ? 1 : v;
         }
-        if (r <= 0) break;
+        if (r <= 0) {
+          d.root_moves[0].safe = true;
+          break;
+        }
         std::copy(d.root_moves + 1, d.root_moves + d.root_count, d.root_moves);
         --d.root_count;
         ++checked;

@@ -29,7 +29,7 @@ int deep_reduction(int depth, int move);
 struct RootMove {
   int16_t x, y;
   int32_t value;     // of the last iteration that searched it in full
-  int32_t previous;  // of the iteration before, for ordering
+  bool safe;         // checked this think: the opponent does not then win by threes
 };
 
 struct DeepState {
@@ -40,6 +40,7 @@ struct DeepState {
   // of the win it proved.
   uint64_t vct_nodes = 0;
   uint64_t vct_budget = 0;
+  int64_t vct_deadline = -1;  // the clock (ms) it must stop at; -1: none
   bool vct_out = false;
   int vct_x = -1, vct_y = -1;
   // Defence cells already listed at a node: stamp per slot.

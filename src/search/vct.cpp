@@ -28,6 +28,8 @@ constexpr uint64_t NODE_SALT[2][2] = {{0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4F
                                       {0x165667B19E3779F9ull, 0xD6E8FEB86659FD93ull}};
 // A four is tried before any three.
 constexpr int32_t FOUR_KEY = 1 << 16;
+// The clock is read once per this many nodes when a deadline is set.
+constexpr uint64_t VCT_CLOCK_INTERVAL = 256;
 // Defence cells are looked for this far along a threatened line.
 constexpr int DEFENCE_REACH = 4;
 
@@ -58,16 +60,18 @@ bool Search::vct_count_node() {
     search_aborted = true;
     return false;
   }
-  if (++deep->vct_nodes > deep->vct_budget) {
+  if (++deep->vct_nodes > deep->vct_budget ||
+      ((deep->vct_nodes & (VCT_CLOCK_INTERVAL - 1)) == 0 && deep->vct_deadline >= 0 && now_ms() >= deep->vct_deadline)) {
     deep->vct_out = true;
     return false;
   }
   return true;
 }
 
-int32_t Search::vct(int side, int slot, uint64_t budget, int moves) {
+int32_t Search::vct(int side, int slot, uint64_t budget, int moves, int64_t deadline) {
   deep->vct_nodes = 0;
   deep->vct_budget = budget;
+  deep->vct_deadline = deadline;
   deep->vct_out = false;
   deep->vct_x = deep->vct_y = -1;
   if (!pos.five_cells[opponent(side) - 1].empty()) return 0;  // the block comes first
