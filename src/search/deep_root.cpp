@@ -52,7 +52,9 @@ int32_t Search::deep_root(int side) {
     d.root_count = 0;
     {
       NodeState stages(1, -ROOT_WINDOW, ROOT_WINDOW, side, 0, 0, true);
-      stages.stage = node.stage;
+      stages.stage = node.stage;  // a forced block starts, and ends, with its cell
+      stages.forced_x = node.forced_x;
+      stages.forced_y = node.forced_y;
       ++node_stamps[0];
       MoveEntry* list = move_lists[0];
       for (;;) {

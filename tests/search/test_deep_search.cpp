@@ -1,7 +1,8 @@
 // The deep search (search_mode 1): its threat-space search with threes
 // proves a double three and every answer to it, proves nothing when the
 // defender can answer a three with fours of its own, and leaves the
-// position exactly as it found it either way.
+// position exactly as it found it either way; its root takes a block it
+// may not play as the loss it is.
 #include <gtest/gtest.h>
 
 #include "search_fixture.h"
@@ -59,6 +60,25 @@ TEST(DeepSearch, AThreeIsNoThreatWhenTheDefenderWinsByFours) {
   EXPECT_GT(f.search->vct(WHITE, 0, BUDGET, MOVES), 0);
   EXPECT_TRUE(FullSnapshot(*f.pos) == before);
   EXPECT_TRUE(f.pos->is_consistent());
+}
+
+// Under Renju BLACK must block WHITE's four on a point forbidden to it:
+// the game is lost, and the search says so without a move rather than
+// playing the forbidden point (or anything else).
+TEST(DeepSearch, ABlockOnAForbiddenPointLeavesNoMove) {
+  SearchFixture f(RENJU);
+  for (int i : {4, 5, 6, 8}) f.play(i, i, WHITE);
+  f.play(7, 5, BLACK);
+  f.play(7, 6, BLACK);
+  f.play(5, 7, BLACK);
+  f.play(6, 7, BLACK);
+  ASSERT_FALSE(f.pos->five_cells[WHITE - 1].empty());
+  f.search->search_mode = 1;
+  const FullSnapshot before(*f.pos);
+  const int32_t v = f.deepen(BLACK, 4);
+  EXPECT_TRUE(is_loss(v)) << v;
+  EXPECT_EQ(f.search->best_x, -1);
+  EXPECT_TRUE(FullSnapshot(*f.pos) == before);
 }
 
 }  // namespace
