@@ -177,6 +177,12 @@ void Game::apply_rule() {
   }
 }
 
+void Game::clear_tables() {
+  hash.clear_hash_tables();
+  search->deep->clear();
+  threads.clear_deep_states();
+}
+
 void Game::rebuild(int rule) {
   position->configure(record.board_width, record.board_height, rule);
   hash.resize_hash_tables();

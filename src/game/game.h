@@ -101,6 +101,9 @@ class Game {
   // Rebuild the position for a rule from the game record, with no
   // announcement (apply_rule and ovshowforbid share it).
   void rebuild(int rule);
+  // Empty the transposition table, the threat cache and every search's
+  // own caches (the deep search's threat cache and root list).
+  void clear_tables();
 
  private:
   int64_t announced_buckets_ = -1;

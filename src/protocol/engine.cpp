@@ -233,7 +233,7 @@ void Engine::block_cell(int x, int y) { game.block_cell(x, y); }
 void Engine::hash_clear() {
   // A search must never read a table while it is being cleared.
   stop_thinking();
-  game.hash.clear_hash_tables();
+  game.clear_tables();
 }
 
 void Engine::show_forbidden() {

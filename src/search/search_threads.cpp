@@ -30,6 +30,10 @@ SearchThreads::~SearchThreads() {
     if (h->thread.joinable()) h->thread.join();
 }
 
+void SearchThreads::clear_deep_states() {
+  for (auto& h : helpers_) h->search->deep->clear();
+}
+
 uint64_t SearchThreads::bytes_per_helper() {
   return sizeof(Helper) + sizeof(Position) + UndoLog::heap_bytes() + sizeof(Search) + Search::ply_storage_bytes();
 }

@@ -43,6 +43,8 @@ class SearchThreads {
   // Returns the nodes the helpers searched. Nothing when none runs.
   uint64_t stop(Search& main);
   bool running() const { return running_; }
+  // Empty every helper's deep-search state; only while none runs.
+  void clear_deep_states();
 
   // The nodes of main and of the running helpers: main's exactly, the
   // helpers' up to their last 1,024. main's alone when no helper runs.
