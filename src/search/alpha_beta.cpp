@@ -47,6 +47,69 @@ bool Search::immediate_win_or_block(NodeState& node) {
   return !is_forbidden(pos, fx, fy);
 }
 
+Search::MoveOutcome Search::take_result(NodeState& node, TopMoves& top, int& bound, int x, int y, int32_t v, int m,
+                                        int level) {
+  node.best = std::max(node.best, v);
+  const int32_t sort_value = (is_win(v) || is_loss(v)) ? v : std::max(v, node.alpha);
+  top.insert(sort_value, x, y);
+  if (v >= node.beta) {
+    hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_LOWER, node.side, top.x[0], top.y[0], top.x[1],
+                  top.y[1], top.x[2], top.y[2]);
+    branch_total += m + 1;
+    return MoveOutcome::CUT;
+  }
+  if (v > node.alpha) {
+    node.alpha = v;
+    bound = BOUND_EXACT;
+    extend_line(pv_lines[node.slot], pv_lines[node.slot + 1], x, y);
+  } else if (caution_factor() < 2 && node.slot > 2 && node.best > -WIN_RANGE && node.null_window && level <= 1) {
+    const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;
+    if (late_move_stop(node.hash_depth, s, m)) return MoveOutcome::STOP;
+  }
+  return MoveOutcome::NEXT;
+}
+
+bool Search::settled_before_moves(NodeState& node, TopMoves& top, int32_t* value) {
+  const int side = node.side, depth = node.depth;
+  // Hash probe at null-window nodes.
+  if (node.null_window) {
+    int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
+    const int32_t v = hash.tt_probe(node.hash_depth, node.alpha, node.beta, side, pos.zobrist_key, 1, xs, ys);
+    if (v != NO_VALUE) {
+      *value = v;
+      return true;
+    }
+    if (xs[0] != -1) top.x[0] = xs[0], top.y[0] = ys[0];
+  }
+  // Threat search, then the leaf.
+  const int32_t r = threat_search(depth, side, 0, 0);
+  if (search_aborted) {
+    *value = 0;
+    return true;
+  }
+  if (r > 0) {
+    *value = depth + r - MAX_CELLS;
+    hash.tt_store(pos.zobrist_key, node.hash_depth, *value, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
+    return true;
+  }
+  if (depth + ((node.extension >> 1) & ~1) <= 0) {
+    *value = evaluate(depth, side);
+    hash.tt_store(pos.zobrist_key, node.hash_depth, *value, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
+    return true;
+  }
+  return false;
+}
+
+int32_t Search::end_of_moves(NodeState& node, const TopMoves& top, int bound) {
+  const int32_t value = node.best != NO_BEST ? node.best : node.alpha;
+  hash.tt_store(pos.zobrist_key, node.hash_depth, value, bound, node.side, top.x[0], top.y[0], top.x[1], top.y[1],
+                top.x[2], top.y[2]);
+  branch_total += node.listed_total;
+  if (node.listed_total > 0) return value;
+  if (pos.full()) return 0;
+  return std::max(node.alpha, -9999998 - node.depth);
+}
+
 int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension) {
   const int opp = opponent(side);
   const int slot = last_depth - depth;
@@ -57,7 +120,6 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
 
   // Steps 1 and 2. Entry, and the limits every 1,024 nodes.
   if (!enter_node(slot)) return 0;
-  MoveEntry* line = pv_lines[slot];
   NodeState node(depth, alpha, beta, side, extension, slot, false);
 
   // Step 3. Immediate results.
@@ -66,26 +128,9 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
 
   TopMoves top;
   if (!forced) {
-    // Step 4. Hash probe at null-window nodes.
-    if (node.null_window) {
-      int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
-      const int32_t v = hash.tt_probe(node.hash_depth, alpha, beta, side, pos.zobrist_key, 1, xs, ys);
-      if (v != NO_VALUE) return v;
-      if (xs[0] != -1) top.x[0] = xs[0], top.y[0] = ys[0];
-    }
-    // Step 5. Threat search, then the leaf.
-    const int32_t r = threat_search(depth, side, 0, 0);
-    if (search_aborted) return 0;
-    if (r > 0) {
-      const int32_t v = depth + r - 576;
-      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
-      return v;
-    }
-    if (depth + ((extension >> 1) & ~1) <= 0) {
-      const int32_t v = evaluate(depth, side);
-      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
-      return v;
-    }
+    // Steps 4 and 5. Hash probe, threat search, then the leaf.
+    int32_t v = 0;
+    if (settled_before_moves(node, top, &v)) return v;
   }
 
   // Step 6. Expansion.
@@ -137,31 +182,13 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
       pos.undo_move(x, y, side);
       if (search_aborted) return 0;
 
-      // Step 7f. Best and top moves.
-      node.best = std::max(node.best, v);
-      const int32_t sort_value = (is_win(v) || is_loss(v)) ? v : std::max(v, node.alpha);
-      top.insert(sort_value, x, y);
-
-      // Step 7g. Cut.
-      if (v >= node.beta) {
-        hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_LOWER, side, top.x[0], top.y[0], top.x[1],
-                      top.y[1], top.x[2], top.y[2]);
-        branch_total += m + 1;
-        return v;
-      }
-      // Step 7h. New principal variation.
-      if (v > node.alpha) {
-        node.alpha = v;
-        bound = BOUND_EXACT;
-        extend_line(line, pv_lines[slot + 1], x, y);
-      } else if (caution_factor() < 2 && slot > 2 && node.best > -WIN_RANGE &&
-                 node.null_window && level <= 1) {
-        // Step 7i. Late-move pruning.
-        const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;
-        if (late_move_stop(node.hash_depth, s, m)) {
-          stop_node = true;
-          break;
-        }
+      // Steps 7f to 7i. Best and top moves, cut, new principal variation,
+      // late-move pruning.
+      const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level);
+      if (outcome == MoveOutcome::CUT) return v;
+      if (outcome == MoveOutcome::STOP) {
+        stop_node = true;
+        break;
       }
     }
     if (stop_node) break;
@@ -169,13 +196,7 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
   }
 
   // Step 8. End of moves.
-  const int32_t value = node.best != NO_BEST ? node.best : node.alpha;
-  hash.tt_store(pos.zobrist_key, node.hash_depth, value, bound, side, top.x[0], top.y[0], top.x[1], top.y[1],
-                top.x[2], top.y[2]);
-  branch_total += node.listed_total;
-  if (node.listed_total > 0) return value;
-  if (pos.full()) return 0;
-  return std::max(node.alpha, -9999998 - depth);
+  return end_of_moves(node, top, bound);
 }
 
 }  // namespace orvel

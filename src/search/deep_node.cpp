@@ -55,27 +55,12 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
 
   TopMoves top;
   if (!forced) {
-    // Step 3. Hash probe at null-window nodes.
-    if (node.null_window) {
-      int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
-      const int32_t v = hash.tt_probe(node.hash_depth, alpha, beta, side, pos.zobrist_key, 1, xs, ys);
-      if (v != NO_VALUE) return v;
-    }
-    // Step 4. A win by fours, then the leaf.
-    const int32_t r = threat_search(depth, side, 0, 0);
-    if (search_aborted) return 0;
-    if (r > 0) {
-      const int32_t v = depth + r - MAX_CELLS;
-      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
-      return v;
-    }
-    if (depth + ((extension >> 1) & ~1) <= 0) {
-      const int32_t v = evaluate(depth, side);
-      hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
-      return v;
-    }
+    // Steps 3 and 4. As in the node search: hash probe, a win by fours,
+    // the leaf.
+    int32_t value = 0;
+    if (settled_before_moves(node, top, &value)) return value;
     // Step 5. A win by threes, at PV nodes with depth to spare, when the
-    // opponent has no open three of its own to answer first (~?? elo).
+    // opponent has no open three of its own to answer first.
     if (!node.null_window && node.hash_depth >= VCT_PV_MIN_DEPTH &&
         !vct_usable_open_four(opp)) {
       const int32_t w = vct(side, slot, VCT_PV_BUDGET, VCT_PV_MOVES);
@@ -125,7 +110,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
 
       // Step 7c. Child search. Late quiet moves are searched first with
       // less depth and a null window, again in full when they fail high
-      // (~?? elo); the rest as principal-variation search.
+      //; the rest as principal-variation search.
       const int m = node.listed_total - node.batch_listed + i;
       const int32_t b = offset;
       const int child_extension = extension + level;
@@ -154,30 +139,13 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
       pos.undo_move(x, y, side);
       if (search_aborted) return 0;
 
-      // Step 7e. Best and top moves.
-      node.best = std::max(node.best, v);
-      const int32_t sort_value = (is_win(v) || is_loss(v)) ? v : std::max(v, node.alpha);
-      top.insert(sort_value, x, y);
-
-      // Step 7f. Cut.
-      if (v >= node.beta) {
-        hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_LOWER, side, top.x[0], top.y[0], top.x[1],
-                      top.y[1], top.x[2], top.y[2]);
-        branch_total += m + 1;
-        return v;
-      }
-      // Step 7g. New principal variation.
-      if (v > node.alpha) {
-        node.alpha = v;
-        bound = BOUND_EXACT;
-        extend_line(line, pv_lines[slot + 1], x, y);
-      } else if (caution_factor() < 2 && slot > 2 && node.best > -WIN_RANGE && node.null_window && level <= 1) {
-        // Step 7h. Late-move pruning.
-        const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;
-        if (late_move_stop(node.hash_depth, s, m)) {
-          stop_node = true;
-          break;
-        }
+      // Step 7e. As in the node search: best and top moves, cut, new
+      // principal variation, late-move pruning.
+      const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level);
+      if (outcome == MoveOutcome::CUT) return v;
+      if (outcome == MoveOutcome::STOP) {
+        stop_node = true;
+        break;
       }
     }
     if (stop_node) break;
@@ -185,13 +153,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
   }
 
   // Step 8. End of moves.
-  const int32_t value = node.best != NO_BEST ? node.best : node.alpha;
-  hash.tt_store(pos.zobrist_key, node.hash_depth, value, bound, side, top.x[0], top.y[0], top.x[1], top.y[1],
-                top.x[2], top.y[2]);
-  branch_total += node.listed_total;
-  if (node.listed_total > 0) return value;
-  if (pos.full()) return 0;
-  return std::max(node.alpha, -9999998 - depth);
+  return end_of_moves(node, top, bound);
 }
 
 }  // namespace orvel

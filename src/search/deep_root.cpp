@@ -203,7 +203,7 @@ int32_t Search::deep_root(int side) {
 
     // Step 5. The move chosen must not let the opponent win by threes: one
     // that does leaves the list for the rest of the think, and the next in
-    // line takes its place (~?? elo).
+    // line takes its place.
     if (!is_win(best)) {
       int checked = 0;
       while (d.root_count > 1 && checked < ROOT_CHECKS && !d.root_moves[0].safe) {

@@ -153,6 +153,19 @@ class Search {
   // Threat extension after the move is made; returns the new level.
   int threat_extension(int depth, int side, int own, int level);
 
+  // What both node searches do with a searched move's value v (move
+  // ordinal m, level level): best and top moves, then a cut (the node ends
+  // with v), a new principal variation, or late-move pruning (no more moves).
+  enum class MoveOutcome { NEXT, CUT, STOP };
+  MoveOutcome take_result(NodeState& node, TopMoves& top, int& bound, int x, int y, int32_t v, int m, int level);
+  // What both node searches know before their moves (not for a forced
+  // node): a hash bound that settles a null-window node, a win by fours,
+  // or the leaf's evaluation. True when *value is the node's value (0 on a
+  // stop); a null-window probe's move becomes the first top move.
+  bool settled_before_moves(NodeState& node, TopMoves& top, int32_t* value);
+  // The end of a node's moves in both node searches: its value, stored.
+  int32_t end_of_moves(NodeState& node, const TopMoves& top, int bound);
+
  private:
   int stage_hash_moves(NodeState& node, MoveEntry* list, int32_t* value, bool* node_ends);
   int stage_quiet(NodeState& node, MoveEntry* list);
