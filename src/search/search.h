@@ -1,8 +1,10 @@
 // The search state of one think and the searches that share it: static
 // evaluation (evaluate.cpp), threat search over chains of fours
 // (threat.cpp), the alpha-beta node search (alpha_beta.cpp) with its move
-// stages (movepick.cpp), and the root search (root.cpp), all methods of
-// Search and all in this folder. One Search object owns the
+// stages (movepick.cpp), and the root search (root.cpp); beside them the
+// deep search of search_mode 1 (deep_root.cpp, deep_node.cpp) with its
+// threat-space search with threes (vct.cpp); all methods of Search and all
+// in this folder. One Search object owns the
 // per-ply storage (allocated once), the counters and the flags; it works on
 // its Position in place and leaves it as it found it. A think on several
 // threads runs one Search per thread, each on its own Position, sharing
