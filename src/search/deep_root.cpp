@@ -17,17 +17,12 @@ using namespace deep;
 
 namespace {
 
-constexpr int32_t ROOT_WINDOW = 100000000;
 // A move that failed low sorts below every searched value.
 constexpr int32_t UNSEARCHED = -ROOT_WINDOW;
 // Root moves from this ordinal on may be reduced.
 constexpr int ROOT_LMR_FIRST_MOVE = 4;
 // Chosen moves checked against the opponent's threats in one iteration.
 constexpr int ROOT_CHECKS = 6;
-
-std::string cell_text(const Position& pos, int x, int y) {
-  return format("[%d%c]", pos.board_height - x, static_cast<char>('A' + y));
-}
 
 }  // namespace
 
@@ -168,12 +163,7 @@ int32_t Search::deep_root(int side) {
           rt.line(format("MESSAGE REALTIME BEST %d,%d", x, y), false);
           rt.line(format("MESSAGE REALTIME VAL %d", std::clamp(v, -10000, 10000)));
           extend_line(line, pv_lines[1], x, y);
-          if (rt.on()) {
-            std::string text = "MESSAGE REALTIME PV";
-            const int k = std::min(line[0].key, last_depth);
-            for (int j = 1; j <= k; ++j) text += " " + cell_text(pos, line[j].x, line[j].y);
-            rt.line(text);
-          }
+          rt.pv(line, last_depth, pos.board_height);
           if (v >= beta) break;
           alpha = v;
         }

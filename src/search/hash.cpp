@@ -279,15 +279,6 @@ bool HashTables::tt_read(int side, uint64_t key, TTEntry& out) const {
   return false;
 }
 
-int32_t HashTables::tt_move(int side, uint64_t key, int* x, int* y) const {
-  TTEntry e;
-  *x = *y = -1;
-  if (!tt_read(side, key, e)) return BOUND_NONE;
-  *x = e.moves[0][0];
-  *y = e.moves[0][1];
-  return e.flags;
-}
-
 int32_t HashTables::tt_probe(int required_depth, int32_t alpha, int32_t beta, int side, uint64_t key,
                              int moves_wanted, int32_t xs[3], int32_t ys[3]) const {
   TTEntry found;

@@ -88,8 +88,6 @@ class HashTables {
                    int32_t xs[3], int32_t ys[3]) const;
   // The entry of key, whatever its depth; false when there is none.
   bool tt_read(int side, uint64_t key, TTEntry& out) const;
-  // The first move of key's entry ((-1, -1) when none) and its bound flags.
-  int32_t tt_move(int side, uint64_t key, int* x, int* y) const;
   void tt_store(uint64_t key, int depth, int32_t value, int flags, int side, int x1, int y1, int x2, int y2,
                 int x3, int y3);
 

@@ -25,6 +25,9 @@ enum Stage : int {
   BATCH_LAST_THREE = 13,
 };
 
+// The root's widest window: wider than any value, wins included.
+constexpr int32_t ROOT_WINDOW = 100000000;
+
 struct NodeState {
   NodeState(int depth_, int32_t alpha_, int32_t beta_, int side_, int extension_, int slot_, bool root_)
       : depth(depth_),

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/reporter.h"
+#include "core/types.h"
 
 namespace orvel {
 
@@ -20,6 +21,15 @@ class Realtime {
     pending_ += text;
     pending_ += '\n';
     if (flushed) flush();
+  }
+  // "MESSAGE REALTIME PV" and the first n moves of a principal variation
+  // (entry 0 holds its length), each as [row letter] for the board's height.
+  void pv(const MoveEntry* line, int n, int board_height) {
+    if (!on_) return;
+    std::string text = "MESSAGE REALTIME PV";
+    for (int k = 1; k <= n && k <= line[0].key; ++k)
+      text += format(" [%d%c]", board_height - line[k].x, static_cast<char>('A' + line[k].y));
+    this->line(text);
   }
   void flush() {
     if (pending_.empty()) return;

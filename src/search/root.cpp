@@ -12,12 +12,6 @@
 
 namespace orvel {
 
-namespace {
-
-constexpr int32_t ROOT_WINDOW = 100000000;
-
-}  // namespace
-
 int32_t Search::root_search(int side) {
   const int opp = opponent(side);
   if (!enter_node(0)) return 0;
@@ -125,13 +119,7 @@ int32_t Search::root_search(int side) {
         node.alpha = v;
         bound = BOUND_EXACT;
         extend_line(line, pv_lines[1], x, y);
-        if (rt.on()) {
-          std::string text = "MESSAGE REALTIME PV";
-          const int n = std::min(line[0].key, last_depth);
-          for (int k = 1; k <= n; ++k)
-            text += format(" [%d%c]", pos.board_height - line[k].x, static_cast<char>('A' + line[k].y));
-          rt.line(text);
-        }
+        rt.pv(line, last_depth, pos.board_height);
       }
     }
     ++node.stage;
