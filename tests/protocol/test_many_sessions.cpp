@@ -85,9 +85,14 @@ std::string state(Engine& e) {
 }
 
 // Replies without the think reports (they hold times), and the state after.
-std::string session(Engine& engine, CaptureOutput& out, const std::string& script) {
+// A command that arrives during a think ends it, so a script whose replies
+// are compared is sent one command at a time, each after the last think.
+std::string session(Engine& engine, CaptureOutput& out, const std::vector<std::string>& commands) {
   out.clear();
-  run_script(engine, script);
+  for (const auto& command : commands) {
+    run_script(engine, command);
+    wait_idle(engine);
+  }
   engine.stop_thinking();
   std::string text;
   for (const auto& l : out.lines())
@@ -103,15 +108,16 @@ TEST(EngineReset, AResetEngineAnswersLikeANewOne) {
       "INFO rule 2\nINFO show_detail 1\nINFO caution_factor 2\nINFO max_depth 3\nINFO hash_size 2048\n"
       "INFO timeout_turn 500\nINFO max_node 3\nINFO folder /x\nSTART 13\novblock\n6,6\n6,7\nDONE\nTURN 5,5\nTURN 5,6\n"
       "ovnbest 5\novbalanceone 7\novbalancetwo -3\novshowforbid\nTURN 0,0\n";
-  const std::string next =
-      "INFO max_node 1\nINFO max_depth 2\nINFO hash_size 1024\nPLAY 3,3\nTURN 9,9\nTURN 10,10\nBEGIN\n"
-      "TURN 11,11\novnbest\novbalanceone\nINFO rule 2\nTURN 2,2\novshowforbid\n";
+  const std::vector<std::string> next = {
+      "INFO max_node 1\n", "INFO max_depth 2\n", "INFO hash_size 1024\n", "PLAY 3,3\n",    "TURN 9,9\n",
+      "TURN 10,10\n",      "BEGIN\n",           "TURN 11,11\n",          "ovnbest\n",     "ovbalanceone\n",
+      "INFO rule 2\n",     "TURN 2,2\n",        "ovshowforbid\n"};
   CaptureOutput fresh_out, used_out;
   Engine fresh(fresh_out), used(used_out);
   fresh.start_worker();
   used.start_worker();
   make_light(used);
-  session(used, used_out, dirty);
+  session(used, used_out, {dirty});
   used.reset();
   EXPECT_EQ(state(used), state(fresh)) << "right after the reset";
   const std::string want = session(fresh, fresh_out, next);
