@@ -132,6 +132,8 @@ int Game::search_thread_count() const {
   return count;
 }
 
+void Game::apply_thread_count() { threads.set_count(search_thread_count(), *search); }
+
 int64_t Game::table_bucket_count() const {
   const int64_t requested = Settings::get(settings.hash_size);
   const int64_t max_memory = Settings::get(settings.max_memory);

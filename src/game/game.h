@@ -86,6 +86,10 @@ class Game {
   // max_memory is above 0, as many as fit below it with one-bucket tables
   // (at least one).
   int search_thread_count() const;
+  // Make (or free) the helper threads' storage for search_thread_count
+  // now, so that a think does not spend its clock on it; only while no
+  // think runs.
+  void apply_thread_count();
   // The bucket count for the next think: hash_size, or, when max_memory is
   // above 0 and hash_size does not fit below it (beside the storage of the
   // search threads), the largest power of two that does (0, no tables, when

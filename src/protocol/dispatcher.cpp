@@ -125,6 +125,7 @@ void handle_info(Engine& engine, const char* text) {
     if (key.target == &s.hash_size && v <= 0) v = 1;
     if (key.target == &s.thread_num) v = std::clamp<int32_t>(v, 1, MAX_SEARCH_THREADS);
     key.target->store(v, std::memory_order_relaxed);
+    if (key.target == &s.thread_num || key.target == &s.max_memory) engine.thread_count_changed();
     return;
   }
   if (const char* value = match_keyword("folder", text)) {

@@ -236,6 +236,10 @@ void Engine::hash_clear() {
   game.clear_tables();
 }
 
+void Engine::thread_count_changed() {
+  if (!thinking()) game.apply_thread_count();
+}
+
 void Engine::show_forbidden() {
   stop_thinking();
   if (effective_rule(Settings::get(game.settings.rule)) != RENJU) return;

@@ -79,6 +79,9 @@ class Engine {
   void block_cell(int x, int y);
   void hash_clear();
   void show_forbidden();
+  // thread_num or max_memory changed: the helpers' storage is made now
+  // when no think runs (else the next think makes it).
+  void thread_count_changed();
 
  private:
   void worker_loop();

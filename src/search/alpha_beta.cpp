@@ -20,6 +20,12 @@ void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y) {
   line[0].key = n + 1;
 }
 
+void copy_line(PvLine& to, const PvLine& from) {
+  const int length = std::clamp<int>(from[0].key, 0, LINE_LENGTH - 1);
+  std::copy(from, from + length + 1, to);
+  to[0].key = length;
+}
+
 bool Search::enter_node(int slot) {
   MoveEntry* line = pv_lines[slot];
   line[0].key = 0;

@@ -17,6 +17,9 @@ namespace orvel {
 
 using BlockedCells = std::atomic<uint8_t>[MAX_SIZE][MAX_SIZE];
 
+// Thread indexes in a root claim stay below this.
+constexpr int32_t ROOT_CLAIM_SCALE = 128;
+
 struct SearchContext {
   HashTables* hash = nullptr;
   const std::atomic<int32_t>* stop_requested = nullptr;  // > 0: stop at the next test
@@ -32,6 +35,15 @@ struct SearchContext {
   // Both nullptr for a search on its own.
   const std::atomic<int32_t>* think_over = nullptr;
   std::atomic<uint64_t>* node_total = nullptr;
+  // The deepest iteration a search of the think completed: a search whose
+  // iteration is no deeper stops it at its next limit test. nullptr for a
+  // search on its own.
+  const std::atomic<int32_t>* completed_depth = nullptr;
+  // Which thread searches which root move at which depth (one claim per
+  // cell, ROOT_CLAIM_SCALE * depth + thread_index), and this search's
+  // thread: 0 for the think's own.
+  std::atomic<int32_t>* root_claims = nullptr;
+  int thread_index = 0;
 
   static int32_t get(const std::atomic<int32_t>* a) { return a->load(std::memory_order_relaxed); }
 };

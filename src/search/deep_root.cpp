@@ -117,7 +117,16 @@ int32_t Search::deep_root(int side) {
       const int32_t r = clamp_result(best);
       return r == 0 ? 1 : r;
     };
-    for (int i = 0; i < d.root_count; ++i) {
+    // A move another thread of the think is searching at this depth waits
+    // to the end of the pass, when the tables most likely hold its result.
+    int waiting[MAX_CELLS];
+    int waiting_count = 0;
+    for (int k = 0; k < d.root_count + waiting_count; ++k) {
+      const int i = k < d.root_count ? k : waiting[k - d.root_count];
+      if (k < d.root_count && i > 0 && root_move_taken(d.root_moves[i].x, d.root_moves[i].y)) {
+        waiting[waiting_count++] = i;
+        continue;
+      }
       RootMove& m = d.root_moves[i];
       const int x = m.x, y = m.y;
       rt.line(format("MESSAGE REALTIME POS %d,%d", x, y));
@@ -228,6 +237,21 @@ int32_t Search::deep_root(int side) {
     branch_total += searched;
     hash.tt_store(pos.zobrist_key, last_depth, best, BOUND_EXACT, side, best_x, best_y, -1, -1, -1, -1);
     return clamp_result(best);
+  }
+}
+
+void Search::adopt_iteration(int x, int y, int32_t value) {
+  best_x = x;
+  best_y = y;
+  DeepState& d = *deep;
+  if (search_mode != 1 || d.root_key != pos.zobrist_key || d.root_clock != think_clock) return;
+  for (int i = 0; i < d.root_count; ++i) {
+    if (d.root_moves[i].x != x || d.root_moves[i].y != y) continue;
+    const RootMove m{d.root_moves[i].x, d.root_moves[i].y, value, d.root_moves[i].safe};
+    std::copy_backward(d.root_moves, d.root_moves + i, d.root_moves + i + 1);
+    d.root_moves[0] = m;
+    d.root_value = value;
+    return;
   }
 }
 

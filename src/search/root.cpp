@@ -26,6 +26,7 @@ int32_t Search::root_search(int side) {
   int bound = BOUND_UPPER;
   int not_losing = 0;
   double eval_factor = -1;
+  int done = 0;  // moves searched completely
   MoveEntry* list = move_lists[0];
   auto clamp_result = [&](int32_t v) {
     return std::clamp(v, -(9999999 + last_depth), 9999999 + last_depth);
@@ -37,7 +38,17 @@ int32_t Search::root_search(int side) {
     if (got == BatchResult::NODE_VALUE) return 0;  // aborted inside the internal deepening
     if (got == BatchResult::NO_MORE) break;
 
-    for (int i = 0; i < node.batch_size && list[i].key != SKIP_KEY; ++i) {
+    // A move another thread of the think is searching at this depth waits
+    // to the end of the batch, when the tables most likely hold its result.
+    int waiting[MAX_CELLS];
+    int waiting_count = 0, batch_end = 0;
+    while (batch_end < node.batch_size && list[batch_end].key != SKIP_KEY) ++batch_end;
+    for (int k = 0; k < batch_end + waiting_count; ++k) {
+      const int i = k < batch_end ? k : waiting[k - batch_end];
+      if (k < batch_end && done > 0 && root_move_taken(list[i].x, list[i].y)) {
+        waiting[waiting_count++] = i;
+        continue;
+      }
       const int x = list[i].x, y = list[i].y;
       const int own = pos.score(x, y, side);
       int level;
@@ -75,7 +86,7 @@ int32_t Search::root_search(int side) {
         rt.line(format("MESSAGE REALTIME POS %d,%d", x, y));
       }
 
-      const int m = node.listed_total - node.batch_listed + i;
+      const int m = done;
       // On a stop, m moves were searched completely before this one.
       auto aborted_result = [&]() -> int32_t {
         if (m <= 1) return 0;
@@ -106,6 +117,7 @@ int32_t Search::root_search(int side) {
       rt.line(format("MESSAGE REALTIME DONE %d,%d", x, y));
 
       if (search_aborted) return aborted_result();
+      ++done;
       if (v > node.best) {
         rt.line(format("MESSAGE REALTIME BEST %d,%d", x, y), false);
         rt.line(format("MESSAGE REALTIME VAL %d", std::clamp(v, -10000, 10000)));

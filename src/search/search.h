@@ -37,6 +37,7 @@ constexpr int32_t FIRST_MOVE_BUDGET = 10000;
 
 // A principal variation: entry 0's key is the length, moves in entries 1..n.
 using PvLine = MoveEntry[LINE_LENGTH];
+void copy_line(PvLine& to, const PvLine& from);
 
 class Search {
  public:
@@ -95,6 +96,9 @@ class Search {
   int32_t caution_factor() const { return SearchContext::get(context.caution_factor); }
   bool blocked(int x, int y) const { return (*context.blocked_cells)[x][y].load(std::memory_order_relaxed) != 0; }
   static int64_t cutoff_margin_ms(int64_t budget);
+  // In a think on several threads: claim root move (x, y) at this depth;
+  // true when another thread claimed it at this depth first.
+  bool root_move_taken(int x, int y);
 
   // ---- Evaluation ----
   int32_t evaluate(int remaining_depth, int side);
@@ -115,6 +119,10 @@ class Search {
   // One iteration of the think at last_depth, in the chosen search.
   int32_t root_iteration(int side) { return search_mode == 1 ? deep_root(side) : root_search(side); }
   int32_t deep_root(int side);
+  // Take another search's completed iteration at the root as this one's
+  // last: its move is best_move, and the deep search's root list puts it
+  // first with that value for its next iteration.
+  void adopt_iteration(int x, int y, int32_t value);
   int32_t deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension);
   // The node search of the chosen search, for what both share (the
   // internal deepening of the move stages).

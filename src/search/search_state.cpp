@@ -95,13 +95,21 @@ bool Search::limits_reached() const {
                              : node_count;
   const int64_t max_node = SearchContext::get(context.max_node);
   const bool stop = SearchContext::get(context.stop_requested) > 0 ||
-                    (context.think_over != nullptr && SearchContext::get(context.think_over) > 0);
+                    (context.think_over != nullptr && SearchContext::get(context.think_over) > 0) ||
+                    (context.completed_depth != nullptr && SearchContext::get(context.completed_depth) >= last_depth);
   // max_node -1 turns off both the node limit and the clock; only a stop
   // request ends such a search.
   if (max_node == -1 && !stop) return false;
   if (stop) return true;
   if (static_cast<int64_t>(nodes >> 10) > max_node) return true;
   return now_ms() - think_clock + cutoff_margin_ms(move_budget) >= move_budget;
+}
+
+bool Search::root_move_taken(int x, int y) {
+  if (context.root_claims == nullptr) return false;
+  const int32_t mine = last_depth * ROOT_CLAIM_SCALE + context.thread_index;
+  const int32_t seen = context.root_claims[x * MAX_SIZE + y].exchange(mine, std::memory_order_relaxed);
+  return seen != mine && seen / ROOT_CLAIM_SCALE == last_depth;
 }
 
 int64_t Search::cutoff_margin_ms(int64_t budget) {

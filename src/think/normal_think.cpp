@@ -150,12 +150,6 @@ void detail_line(Game& game, int depth, int32_t v, bool aborted) {
             game.record.board_height - s.best_x, column_letter(s.best_y));
 }
 
-void copy_line(PvLine& to, const PvLine& from) {
-  const int length = std::clamp<int>(from[0].key, 0, LINE_LENGTH - 1);
-  std::copy(from, from + length + 1, to);
-  to[0].key = length;
-}
-
 // The summary line(s), the best line and, in detail mode, the block line.
 // nodes: those of every search thread; the rest is the think's own search's.
 void report(Game& game, int32_t value, int64_t elapsed, uint64_t nodes) {
@@ -226,12 +220,13 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
   fallback_y = value == 0 ? s.best_y : -1;
 
   // The helpers deepen alongside from here to the end of the deepening;
-  // the result stays the think's own search's.
+  // the think takes over an iteration a helper completed first.
   SearchThreads& threads = game.threads;
   threads.set_count(game.search_thread_count(), s);
   threads.start(s, side, Settings::get(settings.max_depth));
 
   const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
+  int completed = 0;  // the deepest iteration the think completed or took from a helper
   for (int depth = 1;; ++depth) {
     s.last_depth = depth;
     const int32_t max_node = Settings::get(settings.max_node);
@@ -255,6 +250,19 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
 
     s.single_reply = false;
     const int32_t v = s.root_iteration(side);
+    if (s.search_aborted && threads.take_helper_iteration(s, depth, &value)) {
+      // A helper completed this depth, or a deeper one, first: its
+      // iteration becomes the think's, and the deepening goes on after it.
+      copy_line(s.saved_line, s.pv_lines[0]);
+      depth = s.last_depth;
+      completed = depth;
+      if (depth >= 5 && Settings::get(settings.show_detail) != 0) detail_line(game, depth, value, false);
+      if (is_win(value) || is_loss(value) || (s.single_reply && depth >= 5)) {
+        s.last_depth = depth + 1;
+        break;
+      }
+      continue;
+    }
     const bool detail = depth >= 5 && Settings::get(settings.show_detail) != 0;
     if (s.search_aborted) {
       if (v == 0) break;  // nothing usable: the previous iteration stands
@@ -266,6 +274,8 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
     }
     copy_line(s.saved_line, s.pv_lines[0]);
     value = v;
+    completed = depth;
+    threads.main_completed(depth);
     if (detail) detail_line(game, depth, v, false);
     if (v >= WIN_RANGE || v <= -WIN_RANGE || (s.single_reply && depth >= 5)) {
       s.last_depth = depth + 1;
@@ -274,6 +284,12 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
   }
 
   helper_nodes = threads.stop(s);
+  // A helper that completed a deeper iteration than the think's own search
+  // gives the think its result, unless that search settled the game.
+  if (!is_win(value) && !is_loss(value) && threads.take_helper_iteration(s, completed + 1, &value)) {
+    copy_line(s.saved_line, s.pv_lines[0]);
+    s.last_depth += 1;
+  }
   elapsed = Search::now_ms() - s.think_clock;
   s.last_depth -= 1;
   s.last_value = value;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +103,36 @@ TEST_F(ThreadedHandshakeTest, ATimedThinkOnFourThreadsReportsOnceAndPlays) {
   EXPECT_EQ(summaries, 1);
   EXPECT_EQ(engine.game.threads.count(), 4);
   EXPECT_FALSE(engine.game.threads.running());
+}
+
+// A think to a fixed depth on one or three threads, in either search mode:
+// its summary gives that depth and its best line starts with the move it
+// plays, also when the iteration it reports is a helper's.
+TEST_F(ThreadedHandshakeTest, AThinkToAFixedDepthReportsThatDepthAndPlaysTheHeadOfItsLine) {
+  constexpr int DEPTH = 6;
+  for (int mode : {0, 1}) {
+    for (int threads : {1, 3}) {
+      SCOPED_TRACE(format("mode %d, %d threads", mode, threads));
+      run_script(engine, format("INFO timeout_turn 60000\nINFO max_depth %d\nINFO search_mode %d\n"
+                                "INFO thread_num %d\nSTART 15\n",
+                                DEPTH, mode, threads));
+      out.clear();
+      const Lines lines = send("BOARD\n8,3,1\n9,2,2\n9,4,1\n10,5,2\n13,5,1\n7,5,2\nDONE\n");
+      ASSERT_GE(lines.size(), 3u);
+      expect_one_move_at_the_end(lines, "fixed depth");
+      const std::string& summary = lines[lines.size() - 3];
+      const std::string& best_line = lines[lines.size() - 2];
+      int fields[3] = {0, 0, 0};
+      ASSERT_EQ(std::sscanf(summary.c_str(), "MESSAGE %*f | %d | %d | %dms", &fields[0], &fields[1], &fields[2]), 3)
+          << summary;
+      EXPECT_EQ(fields[0], DEPTH) << summary;
+      int x = -1, y = -1, head_x = 0, head_y = 0;
+      ASSERT_EQ(std::sscanf(lines.back().c_str(), "%d,%d", &x, &y), 2);
+      ASSERT_EQ(std::sscanf(best_line.c_str(), "MESSAGE [%d,%d]", &head_x, &head_y), 2) << best_line;
+      EXPECT_EQ(head_x - 1, x) << best_line;
+      EXPECT_EQ(head_y - 1, y) << best_line;
+    }
+  }
 }
 
 }  // namespace

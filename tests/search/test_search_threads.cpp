@@ -45,10 +45,19 @@ struct ThreadRig : SearchFixture {
     for (size_t i = 0; i < p.stones.size(); ++i) play(p.stones[i].first, p.stones[i].second, i % 2 ? WHITE : BLACK);
   }
 
-  // Deepen to depth on every thread; the helpers' nodes land in helper_nodes.
+  // Deepen to depth on every thread, taking over what a helper completes
+  // first, as a think does; the helpers' nodes land in helper_nodes.
   int32_t deepen_on_threads(int side, int depth, uint64_t* helper_nodes = nullptr) {
     threads.start(*search, side, depth);
-    const int32_t v = deepen(side, depth);
+    int32_t v = 0;
+    search->search_aborted = false;
+    for (int d = 1; d <= depth; ++d) {
+      search->last_depth = d;
+      v = search->root_iteration(side);
+      if (search->search_aborted && threads.take_helper_iteration(*search, d, &v)) d = search->last_depth;
+      if (search->search_aborted || is_win(v) || is_loss(v)) break;
+      threads.main_completed(d);
+    }
     const uint64_t n = threads.stop(*search);
     if (helper_nodes) *helper_nodes = n;
     return v;
