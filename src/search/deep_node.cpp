@@ -109,8 +109,8 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
       }
 
       // Step 7c. Child search. Late quiet moves are searched first with
-      // less depth and a null window, again in full when they fail high
-      //; the rest as principal-variation search.
+      // less depth and a null window, again in full when they fail high;
+      // the rest as principal-variation search.
       const int m = node.listed_total - node.batch_listed + i;
       const int32_t b = offset;
       const int child_extension = extension + level;

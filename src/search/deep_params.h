@@ -15,7 +15,8 @@ namespace deep {
 constexpr uint64_t VCT_ROOT_NODES_PER_MS = 100;
 constexpr uint64_t VCT_ROOT_MIN_BUDGET = 20000;
 constexpr uint64_t VCT_ROOT_MAX_BUDGET = 400000;
-// and within this share (over 8) of the move's time.
+// It also stops after this many eighths of the move's time: under Renju a
+// node costs several times a free-style one.
 constexpr int64_t VCT_ROOT_TIME_EIGHTHS = 1;
 // PV nodes are many: each gets a small budget.
 constexpr uint64_t VCT_PV_BUDGET = 3000;

@@ -69,7 +69,7 @@ int32_t Search::deep_root(int side) {
       // A share of the move's time at most: under Renju a node costs more.
       const int64_t deadline = think_clock + move_budget * VCT_ROOT_TIME_EIGHTHS / 8;
       const int32_t r = vct(side, 0, budget, VCT_ROOT_MOVES, deadline);
-          if (search_aborted) return 0;
+      if (search_aborted) return 0;
       if (r > 0 && d.vct_x >= 0 && !blocked(d.vct_x, d.vct_y) && !forbidden_for(d.vct_x, d.vct_y, side)) {
         d.root_win = r - MAX_CELLS - VCT_DISTANCE_PENALTY;  // plus last_depth when used
         d.root_win_x = d.vct_x;

@@ -132,8 +132,9 @@ class Search {
   }
   // Threat-space search with threes (vct.cpp): a win for side by fours and
   // threes within budget nodes, `moves` attacking moves and, unless it is
-  // -1, the clock's deadline (ms), its lists from slot on. Returns threat_search's scale (0: none found); the first move
-  // of a proved win is in deep->vct_x, vct_y.
+  // -1, the clock's deadline (ms), its lists from slot on. Returns
+  // threat_search's scale (0: none found); the first move of a proved win
+  // is in deep->vct_x, vct_y.
   int32_t vct(int side, int slot, uint64_t budget, int moves, int64_t deadline = -1);
   std::unique_ptr<DeepState> deep;
 

@@ -249,20 +249,10 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
     if (depth > Settings::get(settings.max_depth)) break;
 
     s.single_reply = false;
-    const int32_t v = s.root_iteration(side);
-    if (s.search_aborted && threads.take_helper_iteration(s, depth, &value)) {
-      // A helper completed this depth, or a deeper one, first: its
-      // iteration becomes the think's, and the deepening goes on after it.
-      copy_line(s.saved_line, s.pv_lines[0]);
-      depth = s.last_depth;
-      completed = depth;
-      if (depth >= 5 && Settings::get(settings.show_detail) != 0) detail_line(game, depth, value, false);
-      if (is_win(value) || is_loss(value) || (s.single_reply && depth >= 5)) {
-        s.last_depth = depth + 1;
-        break;
-      }
-      continue;
-    }
+    int32_t v = s.root_iteration(side);
+    // A helper completed this depth, or a deeper one, first: its iteration
+    // becomes the think's, and the deepening goes on after it.
+    if (s.search_aborted && threads.take_helper_iteration(s, depth, &v)) depth = s.last_depth;
     const bool detail = depth >= 5 && Settings::get(settings.show_detail) != 0;
     if (s.search_aborted) {
       if (v == 0) break;  // nothing usable: the previous iteration stands
