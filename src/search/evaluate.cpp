@@ -14,21 +14,15 @@
 #include "board/position.h"
 #include "core/bits.h"
 #include "renju/forbidden.h"
+#include "search/eval_weights.h"
 #include "search/search.h"
 
 namespace orvel {
 
 namespace {
 
-// Constants of the evaluation.
-constexpr int NEIGHBOUR_FACTOR = 20;       // per neighbourhood unit, over 32
-constexpr int URGENT_FACTOR = 50;          // opponent's most urgent cell, over 32
-constexpr int OPP_THREAT_BONUS = 100;      // the opponent has any four or three cell
-constexpr int FORBID_LOW = 200;            // forbidden cell with a low BLACK cell score
-constexpr int FORBID_HIGH = 120;           // forbidden cell with a high BLACK cell score
-constexpr int FORBID_SCORE_LIMIT = 158;    // the BLACK cell-score threshold between them
-constexpr int MULTI_DIRECTION = 200;       // fives and open fours in more than one direction
-constexpr int TEMPO = 60;                  // for the side to move
+// The BLACK cell-score threshold between the two forbidden-cell weights.
+constexpr int FORBID_SCORE_LIMIT = 158;
 
 // The 33-cell neighbourhood, one 7-bit row pattern per column offset
 // dx = -3..3; bit i stands for row y - 3 + i. The outer columns hold
@@ -84,6 +78,10 @@ int32_t Search::evaluate(int remaining_depth, int side) {
   // The lists go into the evaluation's own buffer, so the caller's slot in
   // move_lists survives; remaining_depth only chose that slot.
   (void)remaining_depth;
+  return evaluate_terms(side, search_mode == 1 ? tuned_weights(pos.rule) : BASE_WEIGHTS, nullptr);
+}
+
+int32_t Search::evaluate_terms(int side, const EvalWeights& w, EvalFeatures* f) {
   const int opp = opponent(side);
   const int s = side - 1;
   const int o = opp - 1;
@@ -92,7 +90,13 @@ int32_t Search::evaluate(int remaining_depth, int side) {
   uint32_t forbid[MAX_SIZE] = {};
 
   // Step 1.
-  int32_t v = pos.side_total[s] - pos.side_total[o];
+  int32_t v = (pos.side_total[s] * w.term[OWN_TOTAL] - pos.side_total[o] * w.term[OPP_TOTAL]) / 32;
+  if (f) {
+    *f = EvalFeatures{};
+    f->term[OWN_TOTAL] = pos.side_total[s];
+    f->term[OPP_TOTAL] = -pos.side_total[o];
+    f->term[TEMPO] = 1;
+  }
   const uint64_t stamp = ++eval_counter;
 
   // Step 2.
@@ -121,21 +125,29 @@ int32_t Search::evaluate(int remaining_depth, int side) {
     if (opp_quiet) {
       // Met twice in one call: the cell is both a four and a three cell.
       if (cell_stamps[x][y] == stamp) {
-        if (pos.rule == FREESTYLE) return FOUR_THREE_SCORE;
+        if (pos.rule == FREESTYLE) {
+          if (f) f->decided = true;
+          return FOUR_THREE_SCORE;
+        }
       } else {
         cell_stamps[x][y] = stamp;
       }
     }
     if (marked(forbid, x, y)) continue;
     const int k = threat_count(pos, x, y, s, forbid) - (pos.four_cells[s].dirs[x][y] != 0 ? 1 : 2);
-    v += pos.cell_records[x][y].weight[s] * k * NEIGHBOUR_FACTOR / 32;
-    if (renju && side == WHITE && is_forbidden(pos, x, y))
-      v += pos.cell_records[x][y].score[0] < FORBID_SCORE_LIMIT ? FORBID_LOW : FORBID_HIGH;
+    v += pos.cell_records[x][y].weight[s] * k * w.term[OWN_THREAT] / 32;
+    if (f) f->term[OWN_THREAT] += pos.cell_records[x][y].weight[s] * k;
+    if (renju && side == WHITE && is_forbidden(pos, x, y)) {
+      const bool low = pos.cell_records[x][y].score[0] < FORBID_SCORE_LIMIT;
+      v += low ? w.term[FORBID_LOW] : w.term[FORBID_HIGH];
+      if (f) f->term[low ? FORBID_LOW : FORBID_HIGH] += 1;
+    }
   }
 
   // Step 5: the opponent's fours and threes.
   n = list_threats(pos, list, opp);
-  if (n > 0) v += OPP_THREAT_BONUS;
+  if (n > 0) v += w.term[OPP_ANY];
+  if (f && n > 0) f->term[OPP_ANY] = 1;
 
   // Step 6: under Renju the mask now holds BLACK's forbidden threats when
   // BLACK is the opponent; if all of them are forbidden the bonus goes.
@@ -153,7 +165,10 @@ int32_t Search::evaluate(int remaining_depth, int side) {
         else
           all_forbidden = false;
       }
-      if (all_forbidden && n > 0) v -= OPP_THREAT_BONUS;
+      if (all_forbidden && n > 0) {
+        v -= w.term[OPP_ANY];
+        if (f) f->term[OPP_ANY] = 0;
+      }
     }
   }
 
@@ -163,9 +178,13 @@ int32_t Search::evaluate(int remaining_depth, int side) {
     const int y = list[i].y;
     if (opp_masked && marked(forbid, x, y)) continue;
     const int k = (pos.four_cells[o].dirs[x][y] != 0 ? 1 : 2) - threat_count(pos, x, y, o, forbid);
-    v += pos.cell_records[x][y].weight[o] * k * NEIGHBOUR_FACTOR / 32;
-    if (renju && side == BLACK && is_forbidden(pos, x, y))
-      v -= pos.cell_records[x][y].score[0] < FORBID_SCORE_LIMIT ? FORBID_LOW : FORBID_HIGH;
+    v += pos.cell_records[x][y].weight[o] * k * w.term[OPP_THREAT] / 32;
+    if (f) f->term[OPP_THREAT] += pos.cell_records[x][y].weight[o] * k;
+    if (renju && side == BLACK && is_forbidden(pos, x, y)) {
+      const bool low = pos.cell_records[x][y].score[0] < FORBID_SCORE_LIMIT;
+      v -= low ? w.term[FORBID_LOW] : w.term[FORBID_HIGH];
+      if (f) f->term[low ? FORBID_LOW : FORBID_HIGH] -= 1;
+    }
   }
 
   // Step 8: the opponent's most urgent cell.
@@ -175,16 +194,23 @@ int32_t Search::evaluate(int remaining_depth, int side) {
     pos.five_cells[o].first(ux, uy);
   else if (!pos.open_four_cells[o].empty())
     pos.open_four_cells[o].first(ux, uy);
-  if (ux >= 0) v += pos.cell_records[ux][uy].weight[o] * URGENT_FACTOR / 32;
+  if (ux >= 0) {
+    v += pos.cell_records[ux][uy].weight[o] * w.term[URGENT] / 32;
+    if (f) f->term[URGENT] = pos.cell_records[ux][uy].weight[o];
+  }
 
   // Steps 9 and 10: fives and open fours in more than one direction.
-  if (bit_count(direction_union(pos.five_cells[o]) | direction_union(pos.open_four_cells[o])) > 1)
-    v -= MULTI_DIRECTION;
-  if (bit_count(direction_union(pos.five_cells[s]) | direction_union(pos.open_four_cells[s])) > 1)
-    v += MULTI_DIRECTION;
+  if (bit_count(direction_union(pos.five_cells[o]) | direction_union(pos.open_four_cells[o])) > 1) {
+    v -= w.term[OPP_MULTI];
+    if (f) f->term[OPP_MULTI] = -1;
+  }
+  if (bit_count(direction_union(pos.five_cells[s]) | direction_union(pos.open_four_cells[s])) > 1) {
+    v += w.term[OWN_MULTI];
+    if (f) f->term[OWN_MULTI] = 1;
+  }
 
   // Step 11.
-  return v + TEMPO;
+  return v + w.term[TEMPO];
 }
 
 }  // namespace orvel

@@ -21,6 +21,7 @@
 #include "core/types.h"
 #include "search/context.h"
 #include "search/deep_state.h"
+#include "search/eval_weights.h"
 #include "search/hash.h"
 #include "search/node.h"
 
@@ -102,6 +103,8 @@ class Search {
 
   // ---- Evaluation ----
   int32_t evaluate(int remaining_depth, int side);
+  // The evaluation with the given weights; with f, what it counted.
+  int32_t evaluate_terms(int side, const EvalWeights& w, EvalFeatures* f);
   int neighbourhood_threat_count(int x, int y, int side) const;
 
   // ---- Threat search ----

@@ -153,9 +153,14 @@ TEST(Evaluate, RenjuForbiddenCellTerms) {
   }
 }
 
+// Weights whose "over 32" terms divide exactly, so that the value must equal the sum
+// of the counted terms times their weights.
+constexpr EvalWeights EXACT_WEIGHTS = {{64, 32, 96, 32, 160, 7, 11, 13, 17, 19, 23}};
+
 // Random games under each rule, evaluated as they grow from the empty board (the
 // difference of the totals plus 60): the evaluation matches the plain one and leaves
 // the position as found, and the neighbourhood count matches the scan on every cell.
+// What the evaluation counts for the tuner, times the weights, is its value.
 TEST(Evaluate, MatchesThePlainEvaluationOnRandomGames) {
   std::mt19937 rng(9001);
   int at_edge = 0;
@@ -171,6 +176,13 @@ TEST(Evaluate, MatchesThePlainEvaluationOnRandomGames) {
         EXPECT_EQ(testing::PatternRecordSnapshot(*t.pos).diff(before), "");
         EXPECT_EQ(v, expected) << "game " << game << " step " << step << " side " << side;
         EXPECT_TRUE(step > 0 || v == t.pos->side_total[side - 1] - t.pos->side_total[2 - side] + 60);
+        EvalFeatures f;
+        EXPECT_EQ(t.search->evaluate_terms(side, BASE_WEIGHTS, &f), v);
+        const int32_t weighted = t.search->evaluate_terms(side, EXACT_WEIGHTS, &f);
+        int64_t sum = 0;
+        for (int k = 0; k < EVAL_TERMS; ++k)
+          sum += f.term[k] * (term_over_32(k) ? EXACT_WEIGHTS.term[k] / 32 : EXACT_WEIGHTS.term[k]);
+        EXPECT_EQ(weighted, f.decided ? FOUR_THREE_SCORE : sum) << "game " << game << " step " << step;
         for (int x = 0; x < h; ++x)
           for (int y = 0; y < w; ++y) {
             const int n = plain_count(*t.pos, {x, y}, side - 1, {});

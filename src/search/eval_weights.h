@@ -1,0 +1,57 @@
+// The weights of the static evaluation's terms. The node search plays with
+// BASE_WEIGHTS; the deep search (search_mode 1) with its own tables, one
+// for the five-in-a-row rules and one for Renju, meant for weights fitted
+// to game results (tools/tune). Terms marked "over 32" are multiplied by
+// the weight and divided by 32; the others add the weight once per count.
+#pragma once
+
+#include <cstdint>
+
+#include "core/types.h"
+
+namespace orvel {
+
+enum EvalTerm : int {
+  OWN_TOTAL,    // the side to move's pattern total, over 32
+  OPP_TOTAL,    // the opponent's pattern total (counted negative), over 32
+  OWN_THREAT,   // own four and three cells by free space and crowding, over 32
+  OPP_THREAT,   // the opponent's, over 32
+  URGENT,       // the free space of the opponent's most urgent cell, over 32
+  OPP_ANY,      // the opponent has a four or three cell it may use
+  FORBID_LOW,   // a Renju threat on a point forbidden to BLACK (for WHITE), low BLACK score
+  FORBID_HIGH,  // the same, high BLACK score
+  OWN_MULTI,    // own fives and open fours in more than one direction
+  OPP_MULTI,    // the opponent's (counted negative)
+  TEMPO,        // the move
+  EVAL_TERMS
+};
+
+struct EvalWeights {
+  int32_t term[EVAL_TERMS];
+};
+
+// What one evaluation counted, term by term (the tuner's view of it): the
+// value is, up to rounding, the sum of term times weight (over 32 where
+// the term says so). decided: the evaluation returned a won value instead.
+struct EvalFeatures {
+  int64_t term[EVAL_TERMS] = {};
+  bool decided = false;
+};
+
+// Whether the weight of a term is over 32.
+constexpr bool term_over_32(int t) { return t <= URGENT; }
+
+inline constexpr EvalWeights BASE_WEIGHTS = {{32, 32, 20, 20, 50, 100, 200, 120, 200, 200, 60}};
+
+// The deep search's own tables, for weights fitted by orvel-tune
+// (tools/tune). The fits so far predicted game results better than
+// BASE_WEIGHTS but played worse with the deep search, so these hold
+// BASE_WEIGHTS until a fit wins its games.
+inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = BASE_WEIGHTS;
+inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = BASE_WEIGHTS;
+
+inline const EvalWeights& tuned_weights(int rule) {
+  return rule == RENJU ? TUNED_RENJU_WEIGHTS : TUNED_FREESTYLE_WEIGHTS;
+}
+
+}  // namespace orvel
