@@ -54,7 +54,7 @@ constexpr int THREAT_SCORE = 158;
 
 // The next iteration starts while the think has used less than this share
 // (over 8) of its budget: a stopped iteration still gives its best move.
-constexpr int NEXT_ITERATION_EIGHTHS = 3;
+constexpr int NEXT_ITERATION_EIGHTHS = 5;
 
 }  // namespace deep
 }  // namespace orvel
