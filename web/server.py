@@ -19,6 +19,7 @@ import json
 import os
 import re
 import secrets
+import signal
 import socket
 import subprocess
 import sys
@@ -1155,6 +1156,12 @@ def main(argv=None):
     except (OSError, ValueError) as e:
         print("board: cannot serve on %s:%d: %s" % (args.host, args.port, e), file=sys.stderr)
         return 2
+    # Ctrl-C and SIGTERM both stop the board and its engines, also when the
+    # shell that started it left SIGINT ignored (a background job does).
+    def stop(signum, frame):
+        raise KeyboardInterrupt
+    signal.signal(signal.SIGINT, stop)
+    signal.signal(signal.SIGTERM, stop)
     print("Orvel board: %s  (Ctrl-C stops it)" % server.url, flush=True)
     thread = threading.Thread(target=server.serve_forever, daemon=True)
     thread.start()

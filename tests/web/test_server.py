@@ -308,10 +308,14 @@ class ProcessTests(unittest.TestCase):
         self.assertIn("ERROR out of sorts", board.wait(game, lambda s: s["failed"])["failed"])
 
     def test_board_script_prints_its_address(self):
+        # Started as a shell starts a background job, with SIGINT ignored:
+        # Ctrl-C (SIGINT) still stops it.
         proc = subprocess.Popen([os.path.join(ROOT, "scripts", "board.sh"), "--port", "0", "--engine", ENGINE],
-                                stdout=subprocess.PIPE, text=True, env=dict(os.environ, PYTHON=sys.executable))
+                                stdout=subprocess.PIPE, text=True, env=dict(os.environ, PYTHON=sys.executable),
+                                preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
         self.addCleanup(proc.stdout.close)
-        self.addCleanup(proc.wait)
+        self.addCleanup(proc.kill)
+        self.addCleanup(wait_gone, proc)
         self.addCleanup(proc.send_signal, signal.SIGINT)
         url = proc.stdout.readline().split()[2]
         self.assertRegex(url, r"^http://127\.0\.0\.1:\d+/$")
