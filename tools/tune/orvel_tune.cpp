@@ -15,6 +15,7 @@
 // fitted with K kept, so the fitted evaluation keeps the units every margin
 // of the search is written in. Every tenth game is held out and its error
 // reported beside the fitted games'.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
