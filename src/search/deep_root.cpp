@@ -179,9 +179,18 @@ int32_t Search::deep_root(int side) {
       }
     }
     // Best first for the next pass and the next iteration; the rest keep
-    // their order among equals.
+    // their order among equals, except that the move the best line starts
+    // with leads its equals (a move searched late, after waiting for
+    // another thread, can fail low to the very value of the best).
     std::stable_sort(d.root_moves, d.root_moves + d.root_count,
                      [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
+    if (line[0].key > 0) {
+      for (int i = 1; i < d.root_count && d.root_moves[i].value == d.root_moves[0].value; ++i) {
+        if (d.root_moves[i].x != line[1].x || d.root_moves[i].y != line[1].y) continue;
+        std::rotate(d.root_moves, d.root_moves + i, d.root_moves + i + 1);
+        break;
+      }
+    }
 
     // Step 4. Outside the window: widen it and search again.
     if (best <= window_alpha && window_alpha > -ROOT_WINDOW) {
@@ -224,6 +233,9 @@ int32_t Search::deep_root(int side) {
         --d.root_count;
         ++checked;
         best = d.root_moves[0].value;
+        // The best line was the refuted move's: the new choice's is its move.
+        line[0].key = 1;
+        line[1] = MoveEntry{0, d.root_moves[0].x, d.root_moves[0].y};
       }
     }
 
