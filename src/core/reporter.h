@@ -15,6 +15,12 @@ class Reporter {
   virtual void write(const std::string& text) = 0;
 };
 
+// A reporter whose lines go nowhere (the bench, the tuner's games).
+class DiscardReporter : public Reporter {
+ public:
+  void write(const std::string&) override {}
+};
+
 // printf-style formatting into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string vformat(const char* fmt, va_list args);

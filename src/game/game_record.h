@@ -8,10 +8,32 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "core/types.h"
 
 namespace orvel {
+
+// Moves as text, as the bench and the tuner write them: for each move a
+// letter for x ('a' = 0) and a number for y + 1, one after another ("h8i9").
+inline std::string move_text(int x, int y) {
+  return std::string(1, static_cast<char>('a' + x)) + std::to_string(y + 1);
+}
+// Appends the moves of text to moves; false when text is not such a list or
+// leaves a board of size cells a side.
+inline bool parse_move_list(const std::string& text, int size, std::vector<std::pair<int, int>>* moves) {
+  for (size_t p = 0; p < text.size();) {
+    const int x = text[p++] - 'a';
+    if (p >= text.size() || text[p] < '0' || text[p] > '9') return false;
+    int y = 0;
+    while (p < text.size() && text[p] >= '0' && text[p] <= '9' && y <= size) y = y * 10 + (text[p++] - '0');
+    if (x < 0 || x >= size || y < 1 || y > size) return false;
+    moves->emplace_back(x, y - 1);
+  }
+  return true;
+}
 
 struct RecordedMove {
   int32_t x;

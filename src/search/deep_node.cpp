@@ -69,8 +69,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
         const int32_t v = depth + w - MAX_CELLS - VCT_DISTANCE_PENALTY;
         hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, deep->vct_x, deep->vct_y, -1, -1, -1,
                       -1);
-        extend_line(line, pv_lines[slot + 1], deep->vct_x, deep->vct_y);
-        line[0].key = 1;
+        single_move_line(line, deep->vct_x, deep->vct_y);
         return v;
       }
     }

@@ -86,8 +86,7 @@ int32_t Search::deep_root(int side) {
   if (d.root_win > 0) {
     best_x = d.root_win_x;
     best_y = d.root_win_y;
-    line[0].key = 1;
-    line[1] = MoveEntry{0, static_cast<int16_t>(best_x), static_cast<int16_t>(best_y)};
+    single_move_line(line, best_x, best_y);
     single_reply = false;
     return std::min(d.root_win + last_depth, 9999999 + last_depth);
   }
@@ -182,15 +181,11 @@ int32_t Search::deep_root(int side) {
     // their order among equals, except that the move the best line starts
     // with leads its equals (a move searched late, after waiting for
     // another thread, can fail low to the very value of the best).
-    std::stable_sort(d.root_moves, d.root_moves + d.root_count,
-                     [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
-    if (line[0].key > 0) {
-      for (int i = 1; i < d.root_count && d.root_moves[i].value == d.root_moves[0].value; ++i) {
-        if (d.root_moves[i].x != line[1].x || d.root_moves[i].y != line[1].y) continue;
-        std::rotate(d.root_moves, d.root_moves + i, d.root_moves + i + 1);
-        break;
-      }
-    }
+    const bool has_line = line[0].key > 0;
+    auto heads_line = [&](const RootMove& m) { return has_line && m.x == line[1].x && m.y == line[1].y; };
+    std::stable_sort(d.root_moves, d.root_moves + d.root_count, [&](const RootMove& a, const RootMove& b) {
+      return a.value != b.value ? a.value > b.value : heads_line(a) && !heads_line(b);
+    });
 
     // Step 4. Outside the window: widen it and search again.
     if (best <= window_alpha && window_alpha > -ROOT_WINDOW) {
@@ -234,8 +229,7 @@ int32_t Search::deep_root(int side) {
         ++checked;
         best = d.root_moves[0].value;
         // The best line was the refuted move's: the new choice's is its move.
-        line[0].key = 1;
-        line[1] = MoveEntry{0, d.root_moves[0].x, d.root_moves[0].y};
+        single_move_line(line, d.root_moves[0].x, d.root_moves[0].y);
       }
     }
 

@@ -89,6 +89,11 @@ inline bool late_move_stop(int h, int s, int m) {
 
 // Put (x, y) in front of a child's principal variation.
 void extend_line(MoveEntry* line, const MoveEntry* child, int x, int y);
+// A principal variation of the one move (x, y).
+inline void single_move_line(MoveEntry* line, int x, int y) {
+  line[0].key = 1;
+  line[1] = MoveEntry{0, static_cast<int16_t>(x), static_cast<int16_t>(y)};
+}
 
 // Margin weight by distance to the nearest edges.
 inline int edge_weight(int i, int j) {

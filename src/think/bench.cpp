@@ -10,12 +10,6 @@ namespace {
 
 constexpr int DEFAULT_BENCH_DEPTH = 7;
 
-// The bench reports through its totals; the lines of the searches go nowhere.
-class Discard : public Reporter {
- public:
-  void write(const std::string&) override {}
-};
-
 struct BenchPosition {
   const char* name;
   int rule;
@@ -44,7 +38,7 @@ constexpr BenchPosition bench_positions[] = {
 BenchTotals run_bench(int depth, int search_mode) {
   if (depth <= 0) depth = DEFAULT_BENCH_DEPTH;
   BenchTotals totals;
-  Discard out;
+  DiscardReporter out;  // the bench reports through its totals
   for (const BenchPosition& bp : bench_positions) {
     // A fresh game per position: new position, tables and search state.
     auto game = std::make_unique<Game>(out);
@@ -54,12 +48,9 @@ BenchTotals run_bench(int depth, int search_mode) {
     // pays for no first touch of fresh pages.
     game->hash.tt_buckets = game->hash.cache_buckets = 1 << 13;
     game->set_board(bp.size, bp.size);
-    for (const char* p = bp.moves; *p;) {
-      const int x = *p++ - 'a';
-      int y = 0;
-      while (*p >= '0' && *p <= '9') y = y * 10 + (*p++ - '0');
-      game->play(x, y - 1);
-    }
+    std::vector<std::pair<int, int>> moves;
+    parse_move_list(bp.moves, bp.size, &moves);
+    for (const auto& [x, y] : moves) game->play(x, y);
     // The stones go on the board as the rebuild of a think places them.
     game->rebuild(bp.rule);
     const GameRecord& record = game->record;

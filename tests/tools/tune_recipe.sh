@@ -1,6 +1,6 @@
 #!/bin/sh
-# The tuning recipe end to end on a few small games: the same seed makes the
-# same games, every game line reads back, and the fit prints both tables.
+# The tuning recipe end to end on a few small games: the same series number
+# makes the same games, every game line reads back, and the fit prints both tables.
 set -eu
 tune="$1"
 dir=$(mktemp -d)

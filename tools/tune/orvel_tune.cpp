@@ -1,6 +1,6 @@
 // orvel-tune: fits the deep search's evaluation weights to game results.
 //
-//   orvel-tune play RULE GAMES NODES SEED   self-play games, one per line
+//   orvel-tune play RULE GAMES NODES SERIES self-play games, one per line
 //   orvel-tune fit FILE...                  the fitted tables
 //
 // play runs the deep search against itself in this process, NODES nodes a
@@ -47,25 +47,6 @@ constexpr int FIT_ROUNDS = 1000;
 constexpr double K_MIN = 20, K_MAX = 2000, K_STEP = 1.02;
 constexpr double LEARNING_RATE = 0.5;
 
-class Discard : public Reporter {
- public:
-  void write(const std::string&) override {}
-};
-
-std::string move_text(int x, int y) { return std::string(1, static_cast<char>('a' + x)) + std::to_string(y + 1); }
-
-bool parse_moves(const std::string& text, std::vector<std::pair<int, int>>* moves) {
-  for (size_t p = 0; p < text.size();) {
-    const int x = text[p++] - 'a';
-    int y = 0;
-    if (p >= text.size() || text[p] < '0' || text[p] > '9') return false;
-    while (p < text.size() && text[p] >= '0' && text[p] <= '9') y = y * 10 + (text[p++] - '0');
-    if (x < 0 || x >= BOARD || y < 1 || y > BOARD) return false;
-    moves->emplace_back(x, y - 1);
-  }
-  return true;
-}
-
 std::unique_ptr<Game> new_game(Reporter& out, int rule) {
   auto game = std::make_unique<Game>(out);
   game->settings.rule = rule;
@@ -76,9 +57,9 @@ std::unique_ptr<Game> new_game(Reporter& out, int rule) {
 
 // ---- play ----
 
-int play(int rule, int games, int nodes, unsigned seed) {
-  std::mt19937 random(seed);
-  Discard out;
+int play(int rule, int games, int nodes, unsigned series) {
+  std::mt19937 random(series);
+  DiscardReporter out;
   for (int g = 0; g < games; ++g) {
     auto game = new_game(out, rule);
     game->settings.search_mode = 1;
@@ -153,14 +134,14 @@ double mean_error(const std::vector<Sample>& samples, const double* w, double k,
 void read_samples(const char* file, int group, std::vector<Sample>* samples, int* games) {
   std::ifstream in(file);
   std::string line;
-  Discard out;
+  DiscardReporter out;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
     int rule = -1, result = -1;
     std::string text;
     fields >> rule >> result >> text;
     std::vector<std::pair<int, int>> moves;
-    if (rule < 0 || rule > 2 || result < 0 || result > 2 || !parse_moves(text, &moves)) continue;
+    if (rule < 0 || rule > 2 || result < 0 || result > 2 || !parse_move_list(text, BOARD, &moves)) continue;
     if ((rule == RENJU) != (group == RENJU)) continue;
     const bool held_out = (*games)++ % HELD_OUT_EVERY == 0;
     auto game = new_game(out, rule);
@@ -259,7 +240,7 @@ int fit(int group, const std::vector<const char*>& files) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: orvel-tune play RULE GAMES NODES SEED\n"
+               "usage: orvel-tune play RULE GAMES NODES SERIES\n"
                "       orvel-tune fit FILE...\n");
   return 2;
 }
