@@ -15,9 +15,9 @@ namespace deep {
 constexpr uint64_t VCT_ROOT_NODES_PER_MS = 100;
 constexpr uint64_t VCT_ROOT_MIN_BUDGET = 20000;
 constexpr uint64_t VCT_ROOT_MAX_BUDGET = 400000;
-// It also stops after this many eighths of the move's time: under Renju a
-// node costs several times a free-style one.
-constexpr int64_t VCT_ROOT_TIME_EIGHTHS = 1;
+// It also stops after this many eighths of the move's time (under Renju a
+// node costs several times a free-style one), or of a node limit.
+constexpr int64_t VCT_ROOT_SHARE_EIGHTHS = 1;
 // PV nodes are many: each gets a small budget.
 constexpr uint64_t VCT_PV_BUDGET = 3000;
 // The move chosen at the root: the nodes spent on seeing whether the

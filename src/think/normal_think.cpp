@@ -227,15 +227,18 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
 
   const int64_t cells = static_cast<int64_t>(record.board_width) * record.board_height;
   int completed = 0;  // the deepest iteration the think completed or took from a helper
+  // The next iteration starts in the first quarter of the budget (of time
+  // or of nodes); the deep search, which keeps a stopped iteration's best
+  // move, later.
+  auto projected = [&](int64_t used) {
+    return s.search_mode == 1 ? used * 8 / deep::NEXT_ITERATION_EIGHTHS : used * 4;
+  };
   for (int depth = 1;; ++depth) {
     s.last_depth = depth;
     const int32_t max_node = Settings::get(settings.max_node);
     bool node_test = true;
     if (depth >= 2) {
-      // The next iteration starts in the first quarter of the budget; the
-      // deep search, which keeps a stopped iteration's best move, later.
-      const int64_t elapsed_ms = Search::now_ms() - s.think_clock;
-      const int64_t t = s.search_mode == 1 ? elapsed_ms * 8 / deep::NEXT_ITERATION_EIGHTHS : elapsed_ms * 4;
+      const int64_t t = projected(Search::now_ms() - s.think_clock);
       const bool stopping = game.stop_requested.load() > 0;
       const bool may_start = (t < s.move_budget || ample_time) && record.move_count + depth <= cells && !stopping;
       if (!may_start) {
@@ -244,7 +247,7 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
       }
     }
     if (node_test && max_node != -1 && max_node < NODE_LIMIT_CEILING &&
-        static_cast<int64_t>(threads.nodes(s) / 1024) * 4 >= static_cast<int64_t>(max_node))
+        projected(static_cast<int64_t>(threads.nodes(s) / 1024)) >= static_cast<int64_t>(max_node))
       break;
     if (depth > Settings::get(settings.max_depth)) break;
 

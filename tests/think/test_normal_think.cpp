@@ -211,5 +211,23 @@ TEST_F(NormalThink, MaxDepthAndTheReportsOfBothDetailLevels) {
   EXPECT_EQ(order, "012345");
 }
 
+// A think under a node limit leaves its iterations most of the nodes: the
+// deep search's threat search with threes at the root once took them all
+// here (no win to find), and the think answered from depth 0.
+TEST_F(NormalThink, ANodeLimitLeavesTheIterationsTheirShare) {
+  const std::string stones =
+      "7,5,2 8,4,1 9,6,2 9,3,1 10,7,2 8,2,1 12,1,2 11,1,1 8,5,2 7,4,1 10,5,2 9,5,1 11,4,2 8,7,1 10,4,2 10,6,1 "
+      "7,3,2 10,2,1 12,0,2 12,4,1 9,2,2 11,3,1 13,5,2 11,8,1 10,3,2 12,5,1 11,7,2 12,7,1 12,6,2 10,8,1 8,8,2 "
+      "8,1,1 8,0,2 6,7,1 7,7,2";
+  std::string board = "BOARD\n";
+  for (char c : stones) board += c == ' ' ? '\n' : c;
+  for (int mode : {0, 1}) {
+    send("START 15\nINFO timeout_turn 60000\nINFO max_node 200\nINFO search_mode " + std::to_string(mode) + "\n");
+    Think t = think(board + "\nDONE\n");
+    expect_legal(t, 35);
+    EXPECT_GE(std::stoi(t.summary[2]), 4) << "mode " << mode;
+  }
+}
+
 }  // namespace
 }  // namespace orvel::testing
