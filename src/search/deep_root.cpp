@@ -64,13 +64,13 @@ int32_t Search::deep_root(int side) {
     d.root_win = 0;
     d.root_win_x = d.root_win_y = -1;
     if (!forced && !threatened) {
+      // Nodes by the move's time, and at most a share of the time and of a
+      // node limit: the iterations need the rest.
       uint64_t budget = std::clamp<uint64_t>(static_cast<uint64_t>(std::max(move_budget, 0)) * VCT_ROOT_NODES_PER_MS,
                                              VCT_ROOT_MIN_BUDGET, VCT_ROOT_MAX_BUDGET);
-      // Under a node limit the same share of it: the iterations need the rest.
       const int64_t max_node = SearchContext::get(context.max_node);
       if (max_node >= 0)
         budget = std::min<uint64_t>(budget, static_cast<uint64_t>(max_node) * 1024 * VCT_ROOT_SHARE_EIGHTHS / 8);
-      // A share of the move's time at most: under Renju a node costs more.
       const int64_t deadline = think_clock + move_budget * VCT_ROOT_SHARE_EIGHTHS / 8;
       const int32_t r = vct(side, 0, budget, VCT_ROOT_MOVES, deadline);
       if (search_aborted) return 0;

@@ -1,6 +1,7 @@
 // The normal think: the first-move rule, the shortcuts (forced block, follow-up of a
-// found win), the deepening limit, both report formats, and the guards that keep the
-// engine from playing a blocked or forbidden cell or recording a move that does not exist.
+// found win), the deepening limits of depth and nodes, both report formats, and the
+// guards that keep the engine from playing a blocked or forbidden cell or recording a
+// move that does not exist.
 #include <gtest/gtest.h>
 
 #include <algorithm>
