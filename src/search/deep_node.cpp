@@ -1,10 +1,9 @@
 // The node search of the deep search (INFO search_mode 1). It keeps the
 // node search's knowledge (the move stages, the levels and margins of the
-// moves, the extension of threats, late-move pruning) and adds reduced
-// depth for late quiet moves, searched again in full when they fail high.
-// Values, windows and the hash table are the node search's. (A threat-space
-// search with threes at PV nodes, even with a few thousand nodes each, cost
-// more depth than its wins were worth; the root keeps its own.)
+// moves, the extension of threats, late-move pruning) and adds two things:
+// a threat-space search with threes at PV nodes with depth to spare, and
+// reduced depth for late quiet moves, searched again in full when they
+// fail high. Values, windows and the hash table are the node search's.
 #include <algorithm>
 #include <cmath>
 
@@ -47,19 +46,36 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
 
   // Step 1. Entry, and the limits every 1,024 nodes.
   if (!enter_node(slot)) return 0;
+  MoveEntry* line = pv_lines[slot];
   NodeState node(depth, alpha, beta, side, extension, slot, false);
 
   // Step 2. Immediate results.
   if (immediate_win_or_block(node)) return WIN_SCORE + depth;
   const bool forced = node.stage == STAGE_FORCED;
 
-  // Steps 3 and 4. As in the node search: hash probe, a win by fours, the
-  // leaf.
   TopMoves top;
-  int32_t value = 0;
-  if (!forced && settled_before_moves(node, top, &value)) return value;
+  if (!forced) {
+    // Steps 3 and 4. As in the node search: hash probe, a win by fours,
+    // the leaf.
+    int32_t value = 0;
+    if (settled_before_moves(node, top, &value)) return value;
+    // Step 5. A win by threes, at PV nodes with depth to spare, when the
+    // opponent has no open three of its own to answer first.
+    if (!node.null_window && node.hash_depth >= VCT_PV_MIN_DEPTH &&
+        !vct_usable_open_four(opp)) {
+      const int32_t w = vct(side, slot, VCT_PV_BUDGET, VCT_PV_MOVES);
+      if (search_aborted) return 0;
+      if (w > 0) {
+        const int32_t v = depth + w - MAX_CELLS - VCT_DISTANCE_PENALTY;
+        hash.tt_store(pos.zobrist_key, node.hash_depth, v, BOUND_EXACT, side, deep->vct_x, deep->vct_y, -1, -1, -1,
+                      -1);
+        single_move_line(line, deep->vct_x, deep->vct_y);
+        return v;
+      }
+    }
+  }
 
-  // Step 5. Expansion.
+  // Step 6. Expansion.
   ++expanded_count;
   ++node_stamps[slot];
   int bound = BOUND_UPPER;
@@ -76,12 +92,12 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
       const int x = list[i].x, y = list[i].y;
       const int own = pos.score(x, y, side);
 
-      // Step 6a. Level and margin.
+      // Step 7a. Level and margin.
       int level;
       int32_t offset;
       move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
 
-      // Step 6b. Make the move; extend it at PV nodes when it starts a chain of fours.
+      // Step 7b. Make the move; extend it at PV nodes when it starts a chain of fours.
       pos.make_move(x, y, side);
       if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
         level = threat_extension(depth - 1, side, own, level);
@@ -91,7 +107,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
         }
       }
 
-      // Step 6c. Child search. Late quiet moves are searched first with
+      // Step 7c. Child search. Late quiet moves are searched first with
       // less depth and a null window, again in full when they fail high;
       // the rest as principal-variation search.
       const int m = node.listed_total - node.batch_listed + i;
@@ -118,11 +134,11 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
           v = b - deep_node(depth - 1, b - node.beta, b - node.alpha, opp, child_extension);
       }
 
-      // Step 6d.
+      // Step 7d.
       pos.undo_move(x, y, side);
       if (search_aborted) return 0;
 
-      // Step 6e. As in the node search: best and top moves, cut, new
+      // Step 7e. As in the node search: best and top moves, cut, new
       // principal variation, late-move pruning.
       const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level);
       if (outcome == MoveOutcome::CUT) return v;
@@ -135,7 +151,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
     ++node.stage;
   }
 
-  // Step 7. End of moves.
+  // Step 8. End of moves.
   return end_of_moves(node, top, bound);
 }
 

@@ -8,20 +8,26 @@
 namespace orvel {
 namespace deep {
 
-// Threat-space search with threes (victory by continuous threats), once
-// per think at the root. Its budget grows with the move's time: this many
-// nodes per millisecond, within the bounds below.
+// Threat-space search with threes (victory by continuous threats).
+// The root's budget grows with the move's time: this many nodes per
+// millisecond, within the bounds below. The root's answer is played, so it
+// gets the most.
 constexpr uint64_t VCT_ROOT_NODES_PER_MS = 100;
 constexpr uint64_t VCT_ROOT_MIN_BUDGET = 20000;
 constexpr uint64_t VCT_ROOT_MAX_BUDGET = 400000;
 // It also stops after this many eighths of the move's time (under Renju a
 // node costs several times a free-style one), or of a node limit.
 constexpr int64_t VCT_ROOT_SHARE_EIGHTHS = 1;
+// PV nodes are many: each gets a small budget.
+constexpr uint64_t VCT_PV_BUDGET = 3000;
 // The move chosen at the root: the nodes spent on seeing whether the
 // opponent then wins by threes.
 constexpr uint64_t VCT_DEFENCE_BUDGET = 5000;
 // Attacking moves (fours and threes) one proof may use.
 constexpr int VCT_ROOT_MOVES = 9;
+constexpr int VCT_PV_MOVES = 6;
+// The PV nodes that run it: at least this much depth left.
+constexpr int VCT_PV_MIN_DEPTH = 3;
 // A win proved by threes is reported this many plies further away than the
 // plies it names, so a win by fours alone, when there is one, looks nearer.
 constexpr int VCT_DISTANCE_PENALTY = 8;
