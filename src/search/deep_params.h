@@ -26,6 +26,11 @@ constexpr uint64_t VCT_DEFENCE_BUDGET = 5000;
 // Attacking moves (fours and threes) one proof may use.
 constexpr int VCT_ROOT_MOVES = 9;
 constexpr int VCT_PV_MOVES = 6;
+// After its first threat the attacker plays fours and threes only on a
+// line through its last threat and at most this far from it: a series of
+// threats builds on itself, and threats elsewhere mostly cost nodes (a
+// chain of fours anywhere is still found, by the four-chain search).
+constexpr int VCT_THREAT_REACH = 4;
 // The PV nodes that run it: at least this much depth left.
 constexpr int VCT_PV_MIN_DEPTH = 3;
 // A win proved by threes is reported this many plies further away than the

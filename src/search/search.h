@@ -186,8 +186,10 @@ class Search {
   int stage_root_quiet(NodeState& node, MoveEntry* list);
   int filter_batch(NodeState& node, MoveEntry* list, int count);
 
-  int32_t vct_attack(int slot, int side, int ply, int moves);
-  int32_t vct_defend(int slot, int side, int ply, int moves);
+  // (last_x, last_y): the attacker's last threat in this search, -1 before
+  // its first.
+  int32_t vct_attack(int slot, int side, int ply, int moves, int last_x, int last_y);
+  int32_t vct_defend(int slot, int side, int ply, int moves, int last_x, int last_y);
   bool vct_count_node();
   bool vct_usable_open_four(int side);
   VctEntry* vct_slot(uint64_t key);

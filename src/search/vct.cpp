@@ -2,7 +2,8 @@
 // series of threats, each a four or a three?
 //
 // The attacker plays fours and threes (and, first of all, tries the chain
-// of fours alone with threat_search); the defender answers a four at its
+// of fours alone with threat_search), after its first threat only those in
+// line with its last one; the defender answers a four at its
 // five cell, and a three at the cells of the lines the three threatens or
 // with a four of its own, which the attacker must block before the attack
 // goes on. A defender that can win by fours itself refutes any three. The
@@ -32,6 +33,13 @@ constexpr int32_t FOUR_KEY = 1 << 16;
 constexpr uint64_t VCT_CLOCK_INTERVAL = 256;
 // Defence cells are looked for this far along a threatened line.
 constexpr int DEFENCE_REACH = 4;
+
+// Whether a cell (dx, dy) from the last threat is on a line through it,
+// within VCT_THREAT_REACH.
+inline bool in_line_near(int dx, int dy) {
+  const int ax = dx < 0 ? -dx : dx, ay = dy < 0 ? -dy : dy;
+  return (ax == 0 || ay == 0 || ax == ay) && ax <= deep::VCT_THREAT_REACH && ay <= deep::VCT_THREAT_REACH;
+}
 
 inline bool key_before(const MoveEntry& a, const MoveEntry& b) {
   if (a.key != b.key) return a.key > b.key;
@@ -75,10 +83,10 @@ int32_t Search::vct(int side, int slot, uint64_t budget, int moves, int64_t dead
   deep->vct_out = false;
   deep->vct_x = deep->vct_y = -1;
   if (!pos.five_cells[opponent(side) - 1].empty()) return 0;  // the block comes first
-  return vct_attack(slot, side, 0, moves);
+  return vct_attack(slot, side, 0, moves, -1, -1);
 }
 
-int32_t Search::vct_attack(int slot, int side, int ply, int moves) {
+int32_t Search::vct_attack(int slot, int side, int ply, int moves, int last_x, int last_y) {
   const int opp = opponent(side);
   const int g = DISTANCE_BASE - ply;
   if (!vct_count_node()) return 0;
@@ -93,7 +101,7 @@ int32_t Search::vct_attack(int slot, int side, int ply, int moves) {
     const int x = list[0].x, y = list[0].y;
     if (forbidden_for(x, y, side)) return 0;
     pos.make_move_light(x, y, side);
-    const int32_t v = vct_defend(slot + 1, opp, ply + 1, moves);
+    const int32_t v = vct_defend(slot + 1, opp, ply + 1, moves, last_x, last_y);
     pos.undo_move_light(x, y, side);
     if (v > 0 && ply == 0) deep->vct_x = x, deep->vct_y = y;
     return v;
@@ -123,12 +131,16 @@ int32_t Search::vct_attack(int slot, int side, int ply, int moves) {
   if (fours > 0) return ply > 0 ? fours - ply : 0;
   if (moves <= 0) return 0;
 
-  // Fours, then threes, by what they build and destroy.
-  int n = pos.list_four_cells(list, side);
-  for (int i = 0; i < n; ++i) list[i].key = FOUR_KEY;
-  const int threes = pos.list_three_cells(list + n, side);
-  for (int i = n; i < n + threes; ++i) list[i].key = 0;
-  n += threes;
+  // Fours, then threes, by what they build and destroy; after the first
+  // threat only those in line with the last one.
+  const int four_count = pos.list_four_cells(list, side);
+  const int listed = four_count + pos.list_three_cells(list + four_count, side);
+  int n = 0;
+  for (int i = 0; i < listed; ++i) {
+    if (last_x >= 0 && !in_line_near(list[i].x - last_x, list[i].y - last_y)) continue;
+    list[n] = list[i];
+    list[n++].key = i < four_count ? FOUR_KEY : 0;
+  }
   for (int i = 0; i < n; ++i) {
     const int x = list[i].x, y = list[i].y;
     list[i].key += pos.score(x, y, side) + pos.score(x, y, opp) / 2;
@@ -141,7 +153,7 @@ int32_t Search::vct_attack(int slot, int side, int ply, int moves) {
     if (i > 0 && list[i - 1].x == x && list[i - 1].y == y) continue;  // a four and a three cell
     if (renju_black && is_forbidden(pos, x, y)) continue;
     pos.make_move_light(x, y, side);
-    const int32_t v = vct_defend(slot + 1, opp, ply + 1, moves - 1);
+    const int32_t v = vct_defend(slot + 1, opp, ply + 1, moves - 1, x, y);
     pos.undo_move_light(x, y, side);
     if (search_aborted) return 0;
     if (v > 0) {
@@ -155,7 +167,7 @@ int32_t Search::vct_attack(int slot, int side, int ply, int moves) {
   return 0;
 }
 
-int32_t Search::vct_defend(int slot, int side, int ply, int moves) {
+int32_t Search::vct_defend(int slot, int side, int ply, int moves, int last_x, int last_y) {
   const int att = opponent(side);
   const int g = DISTANCE_BASE - ply;
   if (!vct_count_node()) return 0;
@@ -169,7 +181,7 @@ int32_t Search::vct_defend(int slot, int side, int ply, int moves) {
     const int x = list[0].x, y = list[0].y;
     if (forbidden_for(x, y, side)) return WIN_SCORE + g;
     pos.make_move_light(x, y, side);
-    const int32_t v = vct_attack(slot + 1, att, ply + 1, moves);
+    const int32_t v = vct_attack(slot + 1, att, ply + 1, moves, last_x, last_y);
     pos.undo_move_light(x, y, side);
     return v;
   }
@@ -220,7 +232,7 @@ int32_t Search::vct_defend(int slot, int side, int ply, int moves) {
     const int x = list[i].x, y = list[i].y;
     if (forbidden_for(x, y, side)) continue;
     pos.make_move_light(x, y, side);
-    const int32_t v = vct_attack(slot + 1, att, ply + 1, moves);
+    const int32_t v = vct_attack(slot + 1, att, ply + 1, moves, last_x, last_y);
     pos.undo_move_light(x, y, side);
     if (search_aborted || deep->vct_out) return 0;
     if (v <= 0) {
