@@ -14,6 +14,7 @@
 // WIN_SCORE + (576 - p); 0 is no win proved. Placements are light, as in
 // threat_search: nothing here reads the strong sets.
 #include <algorithm>
+#include <cstdlib>
 
 #include "renju/forbidden.h"
 #include "search/deep_params.h"
@@ -37,8 +38,8 @@ constexpr int DEFENCE_REACH = 4;
 // Whether a cell (dx, dy) from the last threat is on a line through it,
 // within VCT_THREAT_REACH.
 inline bool in_line_near(int dx, int dy) {
-  const int ax = dx < 0 ? -dx : dx, ay = dy < 0 ? -dy : dy;
-  return (ax == 0 || ay == 0 || ax == ay) && ax <= deep::VCT_THREAT_REACH && ay <= deep::VCT_THREAT_REACH;
+  const int ax = std::abs(dx), ay = std::abs(dy);
+  return (ax == 0 || ay == 0 || ax == ay) && std::max(ax, ay) <= deep::VCT_THREAT_REACH;
 }
 
 inline bool key_before(const MoveEntry& a, const MoveEntry& b) {
