@@ -19,7 +19,7 @@ constexpr uint64_t VCT_ROOT_MAX_BUDGET = 400000;
 // node costs several times a free-style one), or of a node limit.
 constexpr int64_t VCT_ROOT_SHARE_EIGHTHS = 1;
 // PV nodes are many: each gets a small budget.
-constexpr uint64_t VCT_PV_BUDGET = 3000;
+constexpr uint64_t VCT_PV_BUDGET = 6000;
 // The move chosen at the root: the nodes spent on seeing whether the
 // opponent then wins by threes.
 constexpr uint64_t VCT_DEFENCE_BUDGET = 5000;
