@@ -233,7 +233,11 @@ int32_t Search::vct_defend(int slot, int side, int ply, int moves, int last_x, i
     const int x = list[i].x, y = list[i].y;
     if (forbidden_for(x, y, side)) continue;
     pos.make_move_light(x, y, side);
-    const int32_t v = vct_attack(slot + 1, att, ply + 1, moves, last_x, last_y);
+    // An answer that is no four and leaves the attacker an open four loses
+    // at once, as the attacker's node would find; it costs no node.
+    const int32_t v = pos.five_cells[side - 1].empty() && vct_usable_open_four(att)
+                          ? WIN_SCORE + g - 1
+                          : vct_attack(slot + 1, att, ply + 1, moves, last_x, last_y);
     pos.undo_move_light(x, y, side);
     if (search_aborted || deep->vct_out) return 0;
     if (v <= 0) {
