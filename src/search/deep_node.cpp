@@ -1,9 +1,11 @@
 // The node search of the deep search (INFO search_mode 1). It keeps the
 // node search's knowledge (the move stages, the levels and margins of the
-// moves, the extension of threats, late-move pruning) and adds two things:
-// a threat-space search with threes at PV nodes with depth to spare, and
-// reduced depth for late quiet moves, searched again in full when they
-// fail high. Values, windows and the hash table are the node search's.
+// moves, the extension of threats, late-move pruning) and adds three things:
+// a threat-space search with threes at PV nodes with depth to spare;
+// cut-offs by the static value and by a null move at null-window nodes
+// where the side that would profit has no four to fear; and reduced depth
+// for late quiet moves, searched again in full when they fail high.
+// Values, windows and the hash table are the node search's.
 #include <algorithm>
 #include <cmath>
 
@@ -36,7 +38,37 @@ const ReductionTable reductions;  // built once, read by every thread
 int deep_reduction(int depth, int move) { return reductions.at(depth, move); }
 
 
-int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension) {
+bool Search::deep_settled_by_value(const NodeState& node, bool null_move, int32_t* value) {
+  const int side = node.side, opp = opponent(side);
+  const int d = node.hash_depth;
+  auto no_four_to_make = [&](int v) { return pos.four_cells[v - 1].empty() && pos.open_four_cells[v - 1].empty(); };
+  const bool opp_quiet = no_four_to_make(opp);
+  const bool static_cut = d >= 1 && d <= STATIC_CUT_MAX_DEPTH && opp_quiet;
+  const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && no_four_to_make(side);
+  const bool try_null = null_move && d >= NULL_MOVE_MIN_DEPTH && opp_quiet;
+  if (!static_cut && !fail_low && !try_null) return false;
+  const int32_t e = evaluate(node.depth, side);
+  if (static_cut && e - STATIC_CUT_MARGIN * d >= node.beta) {
+    *value = e - STATIC_CUT_MARGIN * d;
+    return true;
+  }
+  if (fail_low && e + STATIC_FAIL_LOW_MARGIN * d <= node.alpha) {
+    *value = e + STATIC_FAIL_LOW_MARGIN * d;
+    return true;
+  }
+  if (!try_null || e < node.beta) return false;
+  const int32_t v =
+      -deep_node(node.depth - 1 - NULL_MOVE_REDUCTION, -node.beta, -node.beta + 1, opp, node.extension, false);
+  if (search_aborted) {
+    *value = 0;
+    return true;
+  }
+  if (v < node.beta) return false;
+  *value = is_win(v) ? node.beta : v;  // a pass proves no win
+  return true;
+}
+
+int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension, bool null_move) {
   const int opp = opponent(side);
   const int slot = last_depth - depth;
   if (slot < 0 || slot >= PLY_SLOTS - 1) {  // out of storage: a leaf
@@ -73,9 +105,11 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
         return v;
       }
     }
+    // Step 6. At null-window nodes, the static value and a pass.
+    if (node.null_window && deep_settled_by_value(node, null_move, &value)) return value;
   }
 
-  // Step 6. Expansion.
+  // Step 7. Expansion.
   ++expanded_count;
   ++node_stamps[slot];
   int bound = BOUND_UPPER;
@@ -92,12 +126,12 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
       const int x = list[i].x, y = list[i].y;
       const int own = pos.score(x, y, side);
 
-      // Step 7a. Level and margin.
+      // Step 8a. Level and margin.
       int level;
       int32_t offset;
       move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
 
-      // Step 7b. Make the move; extend it at PV nodes when it starts a chain of fours.
+      // Step 8b. Make the move; extend it at PV nodes when it starts a chain of fours.
       pos.make_move(x, y, side);
       if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
         level = threat_extension(depth - 1, side, own, level);
@@ -107,7 +141,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
         }
       }
 
-      // Step 7c. Child search. Late quiet moves are searched first with
+      // Step 8c. Child search. Late quiet moves are searched first with
       // less depth and a null window, again in full when they fail high;
       // the rest as principal-variation search.
       const int m = node.listed_total - node.batch_listed + i;
@@ -134,11 +168,11 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
           v = b - deep_node(depth - 1, b - node.beta, b - node.alpha, opp, child_extension);
       }
 
-      // Step 7d.
+      // Step 8d.
       pos.undo_move(x, y, side);
       if (search_aborted) return 0;
 
-      // Step 7e. As in the node search: best and top moves, cut, new
+      // Step 8e. As in the node search: best and top moves, cut, new
       // principal variation, late-move pruning.
       const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level);
       if (outcome == MoveOutcome::CUT) return v;
@@ -151,7 +185,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
     ++node.stage;
   }
 
-  // Step 8. End of moves.
+  // Step 9. End of moves.
   return end_of_moves(node, top, bound);
 }
 

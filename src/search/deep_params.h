@@ -1,6 +1,7 @@
 // The numbers that tune the deep search (INFO search_mode 1): the budgets
-// of its threat-space search with threes, its aspiration window and its
-// depth reductions. Each says what it trades; change them here only.
+// of its threat-space search with threes, its aspiration window, its
+// cut-offs by the static value and by a null move, and its depth
+// reductions. Each says what it trades; change them here only.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,22 @@ constexpr int ASPIRATION_MIN_DEPTH = 5;
 constexpr int LMR_MIN_DEPTH = 3;
 constexpr int LMR_FIRST_MOVE = 3;
 constexpr double LMR_DIVISOR = 2.0;
+
+// Pruning by the static value at null-window nodes. With this much depth
+// left at most, a node whose value stands a margin per ply above beta fails
+// high when the opponent has no four or open four to make, and one whose
+// value stands a margin per ply below alpha fails low when the side to move
+// has none (its win by fours was already looked for).
+constexpr int STATIC_CUT_MAX_DEPTH = 3;
+constexpr int32_t STATIC_CUT_MARGIN = 120;
+constexpr int STATIC_FAIL_LOW_MAX_DEPTH = 2;
+constexpr int32_t STATIC_FAIL_LOW_MARGIN = 200;
+// Null move: from this much depth left, a node whose value reaches beta
+// while the opponent has no four or open four to make lets the opponent
+// move twice; a search this many plies shallower that still fails high
+// cuts. Never twice in a row.
+constexpr int NULL_MOVE_MIN_DEPTH = 4;
+constexpr int NULL_MOVE_REDUCTION = 3;
 
 // Cell scores at which a move counts as a threat (a three or more for the
 // opponent): never reduced.
