@@ -38,7 +38,7 @@ const ReductionTable reductions;  // built once, read by every thread
 int deep_reduction(int depth, int move) { return reductions.at(depth, move); }
 
 
-bool Search::deep_settled_by_value(const NodeState& node, bool null_move, int32_t* value) {
+bool Search::deep_settled_by_value(NodeState& node, bool null_move, int32_t* value) {
   const int side = node.side, opp = opponent(side);
   const int d = node.hash_depth;
   auto no_four_to_make = [&](int v) { return pos.four_cells[v - 1].empty() && pos.open_four_cells[v - 1].empty(); };
@@ -47,7 +47,7 @@ bool Search::deep_settled_by_value(const NodeState& node, bool null_move, int32_
   const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && no_four_to_make(side);
   const bool try_null = null_move && d >= NULL_MOVE_MIN_DEPTH && opp_quiet;
   if (!static_cut && !fail_low && !try_null) return false;
-  const int32_t e = evaluate(node.depth, side);
+  const int32_t e = node.static_value = evaluate(node.depth, side);
   if (static_cut && e - STATIC_CUT_MARGIN * d >= node.beta) {
     *value = e - STATIC_CUT_MARGIN * d;
     return true;

@@ -289,7 +289,7 @@ void Search::move_level_and_offset(const NodeState& node, int x, int y, int own,
     if (w < 12) off = static_cast<int32_t>(off * 1.3);
     if (w > 22) off = static_cast<int32_t>(off * 0.9);
     if (*eval_factor < 0) {
-      const int32_t e = evaluate(node.depth - 1, side);
+      const int32_t e = node.static_value != NO_VALUE ? node.static_value : evaluate(node.depth - 1, side);
       double f;
       if (e >= 600)
         f = 0.0;

@@ -56,6 +56,7 @@ struct NodeState {
   int batch_listed = 0;     // of those, the ones in the current batch
   int batch_size = 0;       // entries of the current batch (skipped included)
   int forced_x = -1, forced_y = -1;
+  int32_t static_value = NO_VALUE;  // the side to move's evaluation, once computed
 };
 
 // What next_batch produced.

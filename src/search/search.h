@@ -130,7 +130,7 @@ class Search {
   int32_t deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension, bool null_move = true);
   // At a null-window node of the deep search, the static value may settle
   // the node before its moves: true, with the value to return.
-  bool deep_settled_by_value(const NodeState& node, bool null_move, int32_t* value);
+  bool deep_settled_by_value(NodeState& node, bool null_move, int32_t* value);
   // The node search of the chosen search, for what both share (the
   // internal deepening of the move stages).
   int32_t node_search(int depth, int32_t alpha, int32_t beta, int side, int extension) {
