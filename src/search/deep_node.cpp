@@ -1,11 +1,11 @@
-// The node search of the deep search (INFO search_mode 1). It keeps the
-// node search's knowledge (the move stages, the levels and margins of the
-// moves, the extension of threats, late-move pruning) and adds three things:
-// a threat-space search with threes at PV nodes with depth to spare;
-// cut-offs by the static value and by a null move at null-window nodes,
-// each only while the side it finds worse has no four to make; and reduced depth
-// for late quiet moves, searched again in full when they fail high.
-// Values, windows and the hash table are the node search's.
+// The node search of the deep search (INFO search_mode 1). It keeps the node
+// search's knowledge (the move stages, the levels and margins of the moves,
+// the extension of threats, late-move pruning) and adds three things: a
+// threat-space search with threes at PV nodes with depth to spare; cut-offs by
+// the static value and by a null move at null-window nodes, each only while
+// the side it finds worse has no four to make; and reduced depth for late
+// quiet moves, searched again in full when they fail high. Values, windows and
+// the hash table are the node search's.
 #include <algorithm>
 #include <cmath>
 
