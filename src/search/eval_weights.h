@@ -48,10 +48,9 @@ inline constexpr EvalWeights BASE_WEIGHTS = {{32, 32, 20, 20, 50, 100, 200, 120,
 // BASE_WEIGHTS but played worse with the deep search, so the tables are
 // BASE_WEIGHTS moved by games at a fixed node count. Free-style (and
 // standard) weighs the four and three cells 15 instead of 20 (10 and 26
-// lost to 20) and fives and open fours in two directions 300 instead of
-// 200. Renju weighs WHITE's threats on points BLACK may not take twice as
-// much (three and four times as much played even with the base).
-inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 300, 300, 60}};
+// lost to 20). Renju weighs WHITE's threats on points BLACK may not take
+// twice as much (three and four times as much played even with the base).
+inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 200, 200, 60}};
 inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = {{32, 32, 20, 20, 50, 100, 400, 240, 200, 200, 60}};
 
 inline const EvalWeights& tuned_weights(int rule) {
