@@ -31,7 +31,7 @@ void zeroed_free(void* p, size_t bytes) {
 }
 
 bool zero_fill(void* p, size_t bytes) {
-  if (bytes < LARGE_BLOCK_BYTES) {
+  if (bytes <= RESIDENT_BLOCK_BYTES) {
     std::memset(p, 0, bytes);
     return true;
   }
@@ -60,7 +60,8 @@ void use_binary_stdio() {
 
 void* zeroed_alloc(size_t bytes) {
   if (bytes >= LARGE_BLOCK_BYTES) {
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    const int populate = bytes <= RESIDENT_BLOCK_BYTES ? MAP_POPULATE : 0;
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | populate, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
   }
   return std::calloc(bytes, 1);
@@ -76,7 +77,7 @@ void zeroed_free(void* p, size_t bytes) {
 
 bool zero_fill(void* p, size_t bytes) {
   // Private anonymous pages read as zero again after MADV_DONTNEED.
-  if (bytes >= LARGE_BLOCK_BYTES && madvise(p, bytes, MADV_DONTNEED) == 0) return true;
+  if (bytes > RESIDENT_BLOCK_BYTES && madvise(p, bytes, MADV_DONTNEED) == 0) return true;
   std::memset(p, 0, bytes);
   return true;
 }
