@@ -2,7 +2,8 @@
 // root's moves kept from one iteration to the next in the order the last
 // one left them, a threat-space search with threes once per think, an
 // aspiration window around the last iteration's value, principal-variation
-// search with reduced late quiet moves, and the "MESSAGE REALTIME" lines.
+// search with reduced late quiet moves, the opponent's threat-space search
+// after each move that takes the lead, and the "MESSAGE REALTIME" lines.
 // It leaves what the think reads exactly as the root search of
 // search_mode 0 does: best_x/best_y, pv_lines[0], single_reply, the value.
 #include <algorithm>
@@ -19,10 +20,15 @@ namespace {
 
 // A move that failed low sorts below every searched value.
 constexpr int32_t UNSEARCHED = -ROOT_WINDOW;
+// A move after which the opponent wins by threes sorts below them all.
+constexpr int32_t REFUTED = -ROOT_WINDOW - 1;
 // Root moves from this ordinal on may be reduced.
 constexpr int ROOT_LMR_FIRST_MOVE = 4;
 // Chosen moves checked against the opponent's threats in one iteration.
 constexpr int ROOT_CHECKS = 6;
+// From this depth on, a move that takes the lead within an iteration is
+// checked at once.
+constexpr int NEW_BEST_CHECK_MIN_DEPTH = 4;
 
 }  // namespace
 
@@ -57,7 +63,7 @@ int32_t Search::deep_root(int side) {
         const BatchResult got = next_batch(stages, &ignored);
         if (got != BatchResult::MOVES) break;
         for (int i = 0; i < stages.batch_size && list[i].key != SKIP_KEY; ++i)
-          d.root_moves[d.root_count++] = RootMove{list[i].x, list[i].y, UNSEARCHED, false};
+          d.root_moves[d.root_count++] = RootMove{list[i].x, list[i].y, UNSEARCHED, false, false};
         ++stages.stage;
       }
     }
@@ -131,6 +137,7 @@ int32_t Search::deep_root(int side) {
         continue;
       }
       RootMove& m = d.root_moves[i];
+      if (i > 0 && m.refuted) continue;
       const int x = m.x, y = m.y;
       rt.line(format("MESSAGE REALTIME POS %d,%d", x, y));
       // The move's level and margin, and its extension when it starts a
@@ -165,6 +172,15 @@ int32_t Search::deep_root(int side) {
       rt.line(format("MESSAGE REALTIME DONE %d,%d", x, y));
       if (search_aborted) return aborted_result();
       ++searched;
+      // A move about to take the lead is checked against the opponent's
+      // threats at once, since a stopped iteration plays the lead it has.
+      if (v > alpha && i > 0 && !m.safe && !is_win(v) && last_depth >= NEW_BEST_CHECK_MIN_DEPTH) {
+        const bool refuted = opponent_wins_by_threes(x, y, side);
+        if (search_aborted) return aborted_result();
+        m.refuted = refuted;
+        m.safe = !refuted;
+        if (refuted) v = REFUTED;
+      }
       // A move that failed low keeps its bound: it sorts below the best.
       m.value = v;
       if (v <= -WIN_RANGE) rt.line(format("MESSAGE REALTIME LOSE %d,%d", x, y));
@@ -215,16 +231,14 @@ int32_t Search::deep_root(int side) {
       int checked = 0;
       while (d.root_count > 1 && checked < ROOT_CHECKS && !d.root_moves[0].safe) {
         const RootMove m = d.root_moves[0];
-        pos.make_move(m.x, m.y, side);
-        const int32_t r = vct(opp, 1, VCT_DEFENCE_BUDGET, VCT_ROOT_MOVES);
-        pos.undo_move(m.x, m.y, side);
+        const bool refuted = opponent_wins_by_threes(m.x, m.y, side);
         if (search_aborted) {
           best_x = m.x;
           best_y = m.y;
           const int32_t v = clamp_result(best);
           return v == 0 ? 1 : v;
         }
-        if (r <= 0) {
+        if (!refuted) {
           d.root_moves[0].safe = true;
           break;
         }
@@ -250,6 +264,13 @@ int32_t Search::deep_root(int side) {
   }
 }
 
+bool Search::opponent_wins_by_threes(int x, int y, int side) {
+  pos.make_move(x, y, side);
+  const int32_t r = vct(opponent(side), 1, VCT_DEFENCE_BUDGET, VCT_ROOT_MOVES);
+  pos.undo_move(x, y, side);
+  return !search_aborted && r > 0;
+}
+
 void Search::adopt_iteration(int x, int y, int32_t value) {
   best_x = x;
   best_y = y;
@@ -257,7 +278,7 @@ void Search::adopt_iteration(int x, int y, int32_t value) {
   if (search_mode != 1 || d.root_key != pos.zobrist_key || d.root_clock != think_clock) return;
   for (int i = 0; i < d.root_count; ++i) {
     if (d.root_moves[i].x != x || d.root_moves[i].y != y) continue;
-    const RootMove m{d.root_moves[i].x, d.root_moves[i].y, value, d.root_moves[i].safe};
+    const RootMove m{d.root_moves[i].x, d.root_moves[i].y, value, d.root_moves[i].safe, d.root_moves[i].refuted};
     std::copy_backward(d.root_moves, d.root_moves + i, d.root_moves + i + 1);
     d.root_moves[0] = m;
     d.root_value = value;

@@ -30,6 +30,7 @@ struct RootMove {
   int16_t x, y;
   int32_t value;     // of the last iteration that searched it in full
   bool safe;         // checked this think: the opponent does not then win by threes
+  bool refuted;      // checked this think: the opponent then wins by threes
 };
 
 struct DeepState {

@@ -126,6 +126,9 @@ class Search {
   // last: its move is best_move, and the deep search's root list puts it
   // first with that value for its next iteration.
   void adopt_iteration(int x, int y, int32_t value);
+  // Whether the opponent wins by threes after side plays (x, y), within the
+  // root's defence budget (false also when the search was stopped).
+  bool opponent_wins_by_threes(int x, int y, int side);
   // null_move: the node may try a pass (not right after one).
   int32_t deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension, bool null_move = true);
   // At a null-window node of the deep search, the static value may settle

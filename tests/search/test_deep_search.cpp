@@ -2,9 +2,11 @@
 // proves a double three and every answer to it, proves nothing when the
 // defender can answer a three with fours of its own, and leaves the
 // position exactly as it found it either way; its root takes a block it
-// may not play as the loss it is.
+// may not play as the loss it is, and a think stopped at any point plays no
+// move after which the opponent wins by threes.
 #include <gtest/gtest.h>
 
+#include "search/deep_params.h"
 #include "search_fixture.h"
 
 namespace orvel {
@@ -79,6 +81,38 @@ TEST(DeepSearch, ABlockOnAForbiddenPointLeavesNoMove) {
   EXPECT_TRUE(is_loss(v)) << v;
   EXPECT_EQ(f.search->best_x, -1);
   EXPECT_TRUE(FullSnapshot(*f.pos) == before);
+}
+
+// A Renju position from a lost game: BLACK to move, and after all but four
+// of its moves WHITE wins by threes. A think stopped by a node limit plays
+// the move its last iteration leads with, so that move must have been
+// checked too: under these limits an unchecked new leader was a loss.
+TEST(DeepSearch, AThinkStoppedByNodesNeverPlaysAMoveTheOpponentWinsAfterByThrees) {
+  const int stones[][2] = {
+      {6, 13}, {11, 14}, {7, 13}, {8, 9},  {9, 10},  {9, 12}, {11, 11}, {10, 9}, {10, 13}, {9, 9},  {11, 9},
+      {11, 10}, {10, 11}, {9, 11}, {8, 7}, {10, 8},  {10, 12}, {9, 13}, {11, 7}, {9, 8},  {5, 13}, {4, 13},
+      {10, 7}, {9, 7},  {9, 6},  {7, 11}, {7, 9},  {8, 8},  {10, 14}, {10, 10}, {7, 8}, {6, 9},  {6, 11},
+      {5, 8},  {8, 11}, {6, 6},  {7, 7},  {7, 6},  {4, 9},  {5, 10}, {11, 8}, {8, 5},  {10, 5}, {11, 4},
+      {9, 4},  {11, 5}, {13, 10}, {12, 9}, {12, 11}, {11, 12}, {8, 3}, {11, 6}, {13, 9}, {13, 11}, {5, 7},
+      {4, 7},  {3, 6},  {6, 10}, {14, 8}, {12, 10}, {7, 2},  {6, 1}};
+  for (const int32_t limit : {240, 420}) {
+    SearchFixture f(RENJU);
+    int side = BLACK;
+    for (const auto& s : stones) {
+      f.play(s[0], s[1], side);
+      side = opponent(side);
+    }
+    f.settings.max_node = limit;
+    f.search->search_mode = 1;
+    f.deepen(BLACK, 60);
+    const int x = f.search->best_x, y = f.search->best_y;
+    ASSERT_TRUE(f.pos->on_board(x, y) && f.pos->cells[x][y] == EMPTY) << limit;
+    f.play(x, y, BLACK);
+    f.settings.max_node = -1;
+    f.search->search_aborted = false;
+    EXPECT_EQ(f.search->vct(WHITE, 0, deep::VCT_DEFENCE_BUDGET, deep::VCT_ROOT_MOVES), 0)
+        << "node limit " << limit << ": WHITE wins by threes after " << x << "," << y;
+  }
 }
 
 }  // namespace
