@@ -2,8 +2,8 @@
 // proves a double three and every answer to it, proves nothing when the
 // defender can answer a three with fours of its own, and leaves the
 // position exactly as it found it either way; its root takes a block it
-// may not play as the loss it is, and a think stopped at any point plays no
-// move after which the opponent wins by threes.
+// may not play as the loss it is, and a think stopped by a node limit plays
+// a move it checked against the opponent's threats.
 #include <gtest/gtest.h>
 
 #include "search/deep_params.h"

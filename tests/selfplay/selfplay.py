@@ -3,8 +3,10 @@
 
 Every move must be an empty cell on the board, the first player must never
 play a Renju forbidden point (asked of a third engine process with
-ovshowforbid), each game must end in a five or a full board, and no reply
-may take longer than timeout_turn plus a small margin.
+ovshowforbid), each game must end in a five or a full board (under Renju a
+board full but for the first player's forbidden points ends it too: the
+first player answers "ERROR no legal move"), and no reply may take longer
+than timeout_turn plus a small margin.
 
 Usage: selfplay.py ENGINE [--turn MS] [--margin MS] [--games GAME ...]
 A GAME is RULE:SIZE, e.g. 0:15 2:15 1:20.
@@ -79,6 +81,20 @@ def winner_line(board, size, x, y, rule):
     return False
 
 
+def forbidden_points(checker, moves):
+    """The first player's forbidden points after moves, as the checker sees them."""
+    checker.send("RESTART")
+    checker.read_until(lambda l: l == "OK", 10)
+    checker.send("ovboard")
+    for i, (mx, my) in enumerate(moves):
+        checker.send("%d,%d,%d" % (mx, my, 1 if i % 2 == 0 else 2))
+    checker.send("DONE")
+    checker.send("ovshowforbid")
+    forbid = checker.read_until(lambda l: l.startswith("FORBID"), 10)
+    cells = forbid[len("FORBID "):-1]
+    return {(int(cells[i:i + 2]), int(cells[i + 2:i + 4])) for i in range(0, len(cells), 4)}
+
+
 def play_game(path, rule, size, turn_ms, margin_ms, hash_size, time_left=None):
     players = [Engine(path), Engine(path)]
     checker = Engine(path) if rule == 2 else None
@@ -105,6 +121,12 @@ def play_game(path, rule, size, turn_ms, margin_ms, hash_size, time_left=None):
             elapsed = (time.monotonic() - start) * 1000.0
             worst = max(worst, elapsed)
             if reply.startswith("ERROR"):
+                # Under Renju the board may fill up to the first player's
+                # forbidden points: then it has no legal move, and says so.
+                if reply == "ERROR no legal move" and checker and side == 1:
+                    free = {(a, b) for a in range(size) for b in range(size) if not board[a][b]}
+                    if free <= forbidden_points(checker, moves):
+                        return None, worst
                 return "engine error %r after %d moves" % (reply, ply), worst
             if elapsed > turn_ms + margin_ms:
                 return "reply took %.0f ms (limit %d + %d)" % (elapsed, turn_ms, margin_ms), worst
@@ -112,17 +134,7 @@ def play_game(path, rule, size, turn_ms, margin_ms, hash_size, time_left=None):
             if not (0 <= x < size and 0 <= y < size) or board[x][y]:
                 return "illegal move %d,%d at ply %d" % (x, y, ply), worst
             if checker and side == 1:
-                checker.send("RESTART")
-                checker.read_until(lambda l: l == "OK", 10)
-                checker.send("ovboard")
-                for i, (mx, my) in enumerate(moves):
-                    checker.send("%d,%d,%d" % (mx, my, 1 if i % 2 == 0 else 2))
-                checker.send("DONE")
-                checker.send("ovshowforbid")
-                forbid = checker.read_until(lambda l: l.startswith("FORBID"), 10)
-                cells = forbid[len("FORBID "):-1]
-                points = {(int(cells[i:i + 2]), int(cells[i + 2:i + 4])) for i in range(0, len(cells), 4)}
-                if (x, y) in points:
+                if (x, y) in forbidden_points(checker, moves):
                     return "first player played the forbidden point %d,%d at ply %d" % (x, y, ply), worst
             board[x][y] = side
             moves.append((x, y))
