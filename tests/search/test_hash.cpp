@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/platform.h"
 #include "search/hash.h"
 
 namespace orvel {
@@ -257,6 +258,26 @@ TEST(HashTables, SizingAndAllocationFailure) {
   none.apply_hash_size(1000);
   for (int t = 0; t < 6; ++t) write(none, t, 3, 1, 1);
   for (int t = 0; t < 6; ++t) EXPECT_EQ(read(none, t, 3, 1), NO_VALUE);
+}
+
+// Large blocks straight from the system: zero-filled, whole from the first
+// byte to the last, on a huge-page boundary (Linux), and zero again after a
+// clear; sizes that are no multiple of a page too.
+TEST(HashTables, LargeBlocksAreZeroedWholeAndAligned) {
+  for (size_t bytes : {LARGE_BLOCK_BYTES, LARGE_BLOCK_BYTES * 3 + 4096 * 5 + 24}) {
+    auto* p = static_cast<unsigned char*>(zeroed_alloc(bytes));
+    ASSERT_NE(p, nullptr);
+#ifndef _WIN32
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % LARGE_BLOCK_BYTES, 0u);
+#endif
+    for (size_t i : {size_t{0}, bytes / 2, bytes - 1}) {
+      EXPECT_EQ(p[i], 0);
+      p[i] = 0xA5;
+    }
+    ASSERT_TRUE(zero_fill(p, bytes));
+    for (size_t i : {size_t{0}, bytes / 2, bytes - 1}) EXPECT_EQ(p[i], 0);
+    zeroed_free(p, bytes);
+  }
 }
 
 // Many keys, near neighbours among them, crowd one, three or sixteen buckets of all
