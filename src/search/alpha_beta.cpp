@@ -75,7 +75,7 @@ Search::MoveOutcome Search::take_result(NodeState& node, TopMoves& top, int& bou
   return MoveOutcome::NEXT;
 }
 
-bool Search::settled_before_moves(NodeState& node, TopMoves& top, int32_t* value) {
+bool Search::settled_before_moves(NodeState& node, TopMoves& top, int32_t* value, bool skip_fourless) {
   const int side = node.side, depth = node.depth;
   // Hash probe at null-window nodes.
   if (node.null_window) {
@@ -88,7 +88,7 @@ bool Search::settled_before_moves(NodeState& node, TopMoves& top, int32_t* value
     if (xs[0] != -1) top.x[0] = xs[0], top.y[0] = ys[0];
   }
   // Threat search, then the leaf.
-  const int32_t r = threat_search(depth, side, 0, 0);
+  const int32_t r = skip_fourless ? four_chain(depth, side) : threat_search(depth, side, 0, 0);
   if (search_aborted) {
     *value = 0;
     return true;

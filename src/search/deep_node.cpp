@@ -90,7 +90,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
     // Steps 3 and 4. As in the node search: hash probe, a win by fours,
     // the leaf.
     int32_t value = 0;
-    if (settled_before_moves(node, top, &value)) return value;
+    if (settled_before_moves(node, top, &value, true)) return value;
     // Step 5. A win by threes, at PV nodes with depth to spare, when the
     // opponent has no open three of its own to answer first.
     if (!node.null_window && node.hash_depth >= VCT_PV_MIN_DEPTH &&
@@ -133,6 +133,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
 
       // Step 8b. Make the move; extend it at PV nodes when it starts a chain of fours.
       pos.make_move(x, y, side);
+      hash.prefetch(opp, pos.zobrist_key);
       if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
         level = threat_extension(depth - 1, side, own, level);
         if (search_aborted) {

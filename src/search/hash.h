@@ -91,6 +91,11 @@ class HashTables {
   void tt_store(uint64_t key, int depth, int32_t value, int flags, int side, int x1, int y1, int x2, int y2,
                 int x3, int y3);
 
+  // Ask the memory system for what probes of key by side will read: the
+  // transposition table's bucket and the attacker's threat-cache bucket.
+  // Changes nothing; a probe soon after finds them in the cache.
+  void prefetch(int side, uint64_t key) const;
+
   int32_t cache_probe(int kind, int side, int g, uint64_t key) const;
   void cache_store(uint64_t key, int32_t value, int g, int kind, int side);
 

@@ -110,6 +110,14 @@ class Search {
   // ---- Threat search ----
   int32_t immediate_win(int distance, int side);
   int32_t threat_search(int depth, int side, int defender_node, int ply);
+  // The threat search from an attacker node, skipped when side has no
+  // five, open four or four to make: it cannot have a chain then, and the
+  // search would only count a node and read the threat cache to say so.
+  int32_t four_chain(int depth, int side) {
+    const int s = side - 1;
+    if (pos.four_cells[s].empty() && pos.open_four_cells[s].empty() && pos.five_cells[s].empty()) return 0;
+    return threat_search(depth, side, 0, 0);
+  }
 
   // ---- Alpha-beta and root ----
   int32_t alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension);
@@ -182,8 +190,9 @@ class Search {
   // What both node searches know before their moves (not for a forced
   // node): a hash bound that settles a null-window node, a win by fours,
   // or the leaf's evaluation. True when *value is the node's value (0 on a
-  // stop); a null-window probe's move becomes the first top move.
-  bool settled_before_moves(NodeState& node, TopMoves& top, int32_t* value);
+  // stop); a null-window probe's move becomes the first top move. With
+  // skip_fourless the chain of fours is looked for by four_chain.
+  bool settled_before_moves(NodeState& node, TopMoves& top, int32_t* value, bool skip_fourless = false);
   // The end of a node's moves in both node searches: its value, stored.
   int32_t end_of_moves(NodeState& node, const TopMoves& top, int bound);
 

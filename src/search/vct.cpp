@@ -125,7 +125,7 @@ int32_t Search::vct_attack(int slot, int side, int ply, int moves, int last_x, i
   }
 
   // The chain of fours alone.
-  const int32_t fours = threat_search(last_depth - slot, side, 0, 0);
+  const int32_t fours = four_chain(last_depth - slot, side);
   if (search_aborted) return 0;
   // At the entry the caller has run it already; a chain found there is
   // the caller's to play, since threat_search names no move.
@@ -197,7 +197,7 @@ int32_t Search::vct_defend(int slot, int side, int ply, int moves, int last_x, i
   }
 
   // A defender that wins by fours ignores the three.
-  const int32_t counter = threat_search(last_depth - slot, side, 0, 0);
+  const int32_t counter = four_chain(last_depth - slot, side);
   if (search_aborted || counter > 0) return 0;
 
   // The cells along every line that gives the attacker an open four, and
