@@ -171,6 +171,10 @@ class Position {
   int cell(int x, int y) const { return cells[x][y]; }
   int code(int d, int x, int y, int side) const { return dir_patterns[d][x][y].code[side - 1]; }
   int score(int x, int y, int side) const { return cell_records[x][y].score[side - 1]; }
+  // Whether side v has a five, an open four or a four to make with one stone.
+  bool can_make_four(int v) const {
+    return !five_cells[v - 1].empty() || !open_four_cells[v - 1].empty() || !four_cells[v - 1].empty();
+  }
   int weight(int x, int y, int side) const { return cell_records[x][y].weight[side - 1]; }
   uint64_t stone_key(int x, int y, int v) const { return zobrist_keys[x][y][v - 1]; }
 

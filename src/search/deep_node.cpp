@@ -41,10 +41,11 @@ int deep_reduction(int depth, int move) { return reductions.at(depth, move); }
 bool Search::deep_settled_by_value(NodeState& node, bool null_move, int32_t* value) {
   const int side = node.side, opp = opponent(side);
   const int d = node.hash_depth;
-  auto no_four_to_make = [&](int v) { return pos.four_cells[v - 1].empty() && pos.open_four_cells[v - 1].empty(); };
-  const bool opp_quiet = no_four_to_make(opp);
+  // Neither side has a five to make here: the node is not a forced block,
+  // and a five of the side to move won before.
+  const bool opp_quiet = !pos.can_make_four(opp);
   const bool static_cut = d >= 1 && d <= STATIC_CUT_MAX_DEPTH && opp_quiet;
-  const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && no_four_to_make(side);
+  const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && !pos.can_make_four(side);
   const bool try_null = null_move && d >= NULL_MOVE_MIN_DEPTH && opp_quiet;
   if (!static_cut && !fail_low && !try_null) return false;
   const int32_t e = node.static_value = evaluate(node.depth, side);
@@ -133,7 +134,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
 
       // Step 8b. Make the move; extend it at PV nodes when it starts a chain of fours.
       pos.make_move(x, y, side);
-      hash.prefetch(opp, pos.zobrist_key);
+      hash.prefetch(opp, pos.zobrist_key, pos.can_make_four(opp));
       if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
         level = threat_extension(depth - 1, side, own, level);
         if (search_aborted) {

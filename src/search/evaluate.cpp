@@ -117,8 +117,7 @@ int32_t Search::evaluate_terms(int side, const EvalWeights& w, EvalFeatures* f) 
   }
 
   // Step 4: the side's own fours and threes.
-  const bool opp_quiet =
-      pos.five_cells[o].empty() && pos.open_four_cells[o].empty() && pos.four_cells[o].empty();
+  const bool opp_quiet = !pos.can_make_four(opp);
   for (int i = 0; i < n; ++i) {
     const int x = list[i].x;
     const int y = list[i].y;

@@ -113,11 +113,7 @@ class Search {
   // The threat search from an attacker node, skipped when side has no
   // five, open four or four to make: it cannot have a chain then, and the
   // search would only count a node and read the threat cache to say so.
-  int32_t four_chain(int depth, int side) {
-    const int s = side - 1;
-    if (pos.four_cells[s].empty() && pos.open_four_cells[s].empty() && pos.five_cells[s].empty()) return 0;
-    return threat_search(depth, side, 0, 0);
-  }
+  int32_t four_chain(int depth, int side) { return pos.can_make_four(side) ? threat_search(depth, side, 0, 0) : 0; }
 
   // ---- Alpha-beta and root ----
   int32_t alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int extension);
