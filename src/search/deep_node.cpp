@@ -2,10 +2,9 @@
 // search's knowledge (the move stages, the levels and margins of the moves,
 // the extension of threats, late-move pruning) and adds three things: a
 // threat-space search with threes at PV nodes with depth to spare; cut-offs by
-// the static value and by a null move at null-window nodes, and near the
-// leaves no search of quiet moves far below alpha, each only while the side
-// it finds worse has no four to make; and reduced depth for late quiet moves,
-// searched again in full when they fail high. Values, windows and
+// the static value and by a null move at null-window nodes, each only while
+// the side it finds worse has no four to make; and reduced depth for late
+// quiet moves, searched again in full when they fail high. Values, windows and
 // the hash table are the node search's.
 #include <algorithm>
 #include <cmath>
@@ -133,14 +132,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
       int32_t offset;
       move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
 
-      // Step 8b. Futility. The static value was computed by the cut-offs of
-      // step 6, which run at every such node whose side has no four to make.
-      if (node.null_window && node.hash_depth <= FUTILITY_MAX_DEPTH && node.stage == STAGE_QUIET &&
-          own < THREAT_SCORE && pos.score(x, y, opp) < THREAT_SCORE && node.static_value != NO_VALUE &&
-          node.static_value + FUTILITY_MARGIN * node.hash_depth <= node.alpha && !pos.can_make_four(side))
-        continue;
-
-      // Step 8c. Make the move; extend it at PV nodes when it starts a chain of fours.
+      // Step 8b. Make the move; extend it at PV nodes when it starts a chain of fours.
       pos.make_move(x, y, side);
       hash.prefetch(opp, pos.zobrist_key, pos.can_make_four(opp));
       if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
@@ -151,7 +143,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
         }
       }
 
-      // Step 8d. Child search. Late quiet moves are searched first with
+      // Step 8c. Child search. Late quiet moves are searched first with
       // less depth and a null window, again in full when they fail high;
       // the rest as principal-variation search.
       const int m = node.listed_total - node.batch_listed + i;
@@ -178,11 +170,11 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
           v = b - deep_node(depth - 1, b - node.beta, b - node.alpha, opp, child_extension);
       }
 
-      // Step 8e.
+      // Step 8d.
       pos.undo_move(x, y, side);
       if (search_aborted) return 0;
 
-      // Step 8f. As in the node search: best and top moves, cut, new
+      // Step 8e. As in the node search: best and top moves, cut, new
       // principal variation, late-move pruning.
       const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level);
       if (outcome == MoveOutcome::CUT) return v;

@@ -63,13 +63,6 @@ constexpr int STATIC_CUT_MAX_DEPTH = 3;
 constexpr int32_t STATIC_CUT_MARGIN = 120;
 constexpr int STATIC_FAIL_LOW_MAX_DEPTH = 2;
 constexpr int32_t STATIC_FAIL_LOW_MARGIN = 200;
-// Futility: with this much depth left at most, a quiet move (no three or
-// four for either side) at a null-window node is not searched when the
-// static value stands a margin per ply below alpha and the side to move has
-// no four to make: such a move does not lift the value that far so near
-// the leaves.
-constexpr int FUTILITY_MAX_DEPTH = 2;
-constexpr int32_t FUTILITY_MARGIN = 100;
 // Null move: from this much depth left, a node whose value reaches beta
 // while the opponent has no four or open four to make lets the opponent
 // move twice; a search this many plies shallower that still fails high
