@@ -54,7 +54,7 @@ bool Search::immediate_win_or_block(NodeState& node) {
 }
 
 Search::MoveOutcome Search::take_result(NodeState& node, TopMoves& top, int& bound, int x, int y, int32_t v, int m,
-                                        int level) {
+                                        int level, LateMoveRule stop_rule) {
   node.best = std::max(node.best, v);
   const int32_t sort_value = (is_win(v) || is_loss(v)) ? v : std::max(v, node.alpha);
   top.insert(sort_value, x, y);
@@ -70,7 +70,7 @@ Search::MoveOutcome Search::take_result(NodeState& node, TopMoves& top, int& bou
     extend_line(pv_lines[node.slot], pv_lines[node.slot + 1], x, y);
   } else if (caution_factor() < 2 && node.slot > 2 && node.best > -WIN_RANGE && node.null_window && level <= 1) {
     const int s = node.stage > STAGE_QUIET ? STAGE_QUIET + 1 : node.stage;
-    if (late_move_stop(node.hash_depth, s, m)) return MoveOutcome::STOP;
+    if (stop_rule(node.hash_depth, s, m)) return MoveOutcome::STOP;
   }
   return MoveOutcome::NEXT;
 }

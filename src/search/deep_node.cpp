@@ -33,6 +33,15 @@ struct ReductionTable {
 };
 const ReductionTable reductions;  // built once, read by every thread
 
+// Late-move pruning: the node search's rule, sooner at the last two plies.
+bool deep_late_move_stop(int h, int s, int m) {
+  if (h <= 1)
+    return (s >= STAGE_OWN_THREATS && m >= LMP_ONE_PLY_OWN_THREATS) ||
+           (s >= STAGE_OPP_THREATS && m >= LMP_ONE_PLY_OPP_THREATS);
+  if (h == 2) return s >= STAGE_OWN_THREATS && m >= LMP_TWO_PLIES;
+  return late_move_stop(h, s, m);
+}
+
 }  // namespace
 
 int deep_reduction(int depth, int move) { return reductions.at(depth, move); }
@@ -176,7 +185,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
 
       // Step 8e. As in the node search: best and top moves, cut, new
       // principal variation, late-move pruning.
-      const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level);
+      const MoveOutcome outcome = take_result(node, top, bound, x, y, v, m, level, deep_late_move_stop);
       if (outcome == MoveOutcome::CUT) return v;
       if (outcome == MoveOutcome::STOP) {
         stop_node = true;

@@ -70,6 +70,16 @@ constexpr int32_t STATIC_FAIL_LOW_MARGIN = 200;
 constexpr int NULL_MOVE_MIN_DEPTH = 4;
 constexpr int NULL_MOVE_REDUCTION = 3;
 
+// Late-move pruning at null-window nodes: sooner than the node search's at
+// the last two plies, where most of the tree is. After the move of this
+// ordinal (counted from 0 over the node's moves) a node with one ply left
+// or less stops in the threat stages and after them (own threats), or from
+// the opponent's threats on; one with two plies left stops in the threat
+// stages and after them. Deeper nodes prune as the node search does.
+constexpr int LMP_ONE_PLY_OWN_THREATS = 6;
+constexpr int LMP_ONE_PLY_OPP_THREATS = 5;
+constexpr int LMP_TWO_PLIES = 8;
+
 // Cell scores at which a move counts as a threat (a three or more for the
 // opponent): never reduced.
 constexpr int THREAT_SCORE = 158;

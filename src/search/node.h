@@ -80,6 +80,8 @@ struct TopMoves {
 };
 
 // Late-move pruning: stop after move ordinal m in stage s at hash depth h.
+// A search may bring its own rule of this form.
+using LateMoveRule = bool (*)(int h, int s, int m);
 inline bool late_move_stop(int h, int s, int m) {
   if (h <= 1) return (s >= 4 && m >= 10) || (s >= 5 && m >= 7) || (s >= 6 && m >= 6);
   if (h == 2) return (s >= 4 && m >= 11) || (s >= 6 && m >= 8);

@@ -180,9 +180,11 @@ class Search {
 
   // What both node searches do with a searched move's value v (move
   // ordinal m, level level): best and top moves, then a cut (the node ends
-  // with v), a new principal variation, or late-move pruning (no more moves).
+  // with v), a new principal variation, or late-move pruning by stop_rule
+  // (no more moves).
   enum class MoveOutcome { NEXT, CUT, STOP };
-  MoveOutcome take_result(NodeState& node, TopMoves& top, int& bound, int x, int y, int32_t v, int m, int level);
+  MoveOutcome take_result(NodeState& node, TopMoves& top, int& bound, int x, int y, int32_t v, int m, int level,
+                          LateMoveRule stop_rule = late_move_stop);
   // What both node searches know before their moves (not for a forced
   // node): a hash bound that settles a null-window node, a win by fours,
   // or the leaf's evaluation. True when *value is the node's value (0 on a
