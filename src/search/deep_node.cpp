@@ -1,11 +1,12 @@
 // The node search of the deep search (INFO search_mode 1). It keeps the node
 // search's knowledge (the move stages, the levels and margins of the moves,
-// the extension of threats, late-move pruning) and adds three things: a
+// the extension of threats, late-move pruning) and adds four things: a
 // threat-space search with threes at PV nodes with depth to spare; cut-offs by
 // the static value and by a null move at null-window nodes, each only while
-// the side it finds worse has no four to make; and reduced depth for late
-// quiet moves, searched again in full when they fail high. Values, windows and
-// the hash table are the node search's.
+// the side it finds worse has no four to make; reduced depth for late quiet
+// moves, searched again in full when they fail high; and late-move pruning
+// sooner than the node search's one and two plies from the leaves. Values,
+// windows and the hash table are the node search's.
 #include <algorithm>
 #include <cmath>
 
