@@ -1,12 +1,13 @@
 // The node search of the deep search (INFO search_mode 1). It keeps the node
 // search's knowledge (the move stages, the levels and margins of the moves,
 // the extension of threats, late-move pruning) and adds four things: a
-// threat-space search with threes at PV nodes with depth to spare; cut-offs by
-// the static value and by a null move at null-window nodes, each only while
-// the side it finds worse has no four to make; reduced depth for late quiet
-// moves, searched again in full when they fail high; and late-move pruning
-// sooner than the node search's one and two plies from the leaves. Values,
-// windows and the hash table are the node search's.
+// threat-space search with threes at PV nodes with depth to spare; cut-offs
+// at null-window nodes by the static value, while the side it finds worse
+// has no open four to make, and by a null move, while the opponent has no
+// four; reduced depth for late quiet moves, searched again in full when they
+// fail high; and late-move pruning sooner than the node search's one and two
+// plies from the leaves. Values, windows and the hash table are the node
+// search's.
 #include <algorithm>
 #include <cmath>
 
@@ -52,10 +53,13 @@ bool Search::deep_settled_by_value(NodeState& node, bool null_move, int32_t* val
   const int side = node.side, opp = opponent(side);
   const int d = node.hash_depth;
   // Neither side has a five to make here: the node is not a forced block,
-  // and a five of the side to move won before.
+  // and a five of the side to move won before. The cuts by the static value
+  // only need the other side to have no open four to make: a lone four is
+  // one threat, answered in time, and the side to move's win by fours was
+  // looked for already. A pass needs the opponent to have no four at all.
   const bool opp_quiet = !pos.can_make_four(opp);
-  const bool static_cut = d >= 1 && d <= STATIC_CUT_MAX_DEPTH && opp_quiet;
-  const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && !pos.can_make_four(side);
+  const bool static_cut = d >= 1 && d <= STATIC_CUT_MAX_DEPTH && pos.open_four_cells[opp - 1].empty();
+  const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && pos.open_four_cells[side - 1].empty();
   const bool try_null = null_move && d >= NULL_MOVE_MIN_DEPTH && opp_quiet;
   if (!static_cut && !fail_low && !try_null) return false;
   const int32_t e = node.static_value = evaluate(node.depth, side);

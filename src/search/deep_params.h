@@ -56,9 +56,9 @@ constexpr double LMR_DIVISOR = 2.0;
 
 // Pruning by the static value at null-window nodes. With this much depth
 // left at most, a node whose value stands a margin per ply above beta fails
-// high when the opponent has no four or open four to make, and one whose
-// value stands a margin per ply below alpha fails low when the side to move
-// has none (its win by fours was already looked for).
+// high when the opponent has no open four to make (no open three), and one
+// whose value stands a margin per ply below alpha fails low when the side to
+// move has none (its win by fours was already looked for).
 constexpr int STATIC_CUT_MAX_DEPTH = 3;
 constexpr int32_t STATIC_CUT_MARGIN = 120;
 constexpr int STATIC_FAIL_LOW_MAX_DEPTH = 2;
