@@ -26,7 +26,7 @@ constexpr uint64_t VCT_PV_BUDGET = 6000;
 constexpr uint64_t VCT_DEFENCE_BUDGET = 5000;
 // Attacking moves (fours and threes) one proof may use.
 constexpr int VCT_ROOT_MOVES = 9;
-constexpr int VCT_PV_MOVES = 6;
+constexpr int VCT_PV_MOVES = 4;
 // After its first threat the attacker plays fours and threes only on a
 // line through its last threat and at most this far from it: a series of
 // threats builds on itself, and threats elsewhere mostly cost nodes (a
