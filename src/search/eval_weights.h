@@ -49,12 +49,9 @@ inline constexpr EvalWeights BASE_WEIGHTS = {{32, 32, 20, 20, 50, 100, 200, 120,
 // BASE_WEIGHTS moved by games at a fixed node count. Free-style (and
 // standard) weighs the four and three cells 15 instead of 20 (10 and 26
 // lost to 20). Renju weighs WHITE's threats on points BLACK may not take
-// twice as much (three and four times as much did not beat the base). Both
-// give the move 30 instead of 60 (100 lost): the deep search's reductions
-// end lines at either side's turn, and a large bonus for the move favours
-// the lines that end at its own.
-inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 200, 200, 30}};
-inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = {{32, 32, 20, 20, 50, 100, 400, 240, 200, 200, 30}};
+// twice as much (three and four times as much did not beat the base).
+inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 200, 200, 60}};
+inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = {{32, 32, 20, 20, 50, 100, 400, 240, 200, 200, 60}};
 
 inline const EvalWeights& tuned_weights(int rule) {
   return rule == RENJU ? TUNED_RENJU_WEIGHTS : TUNED_FREESTYLE_WEIGHTS;
