@@ -1,12 +1,11 @@
 // The node search of the deep search (INFO search_mode 1). It keeps the node
 // search's knowledge (the move stages, the levels and margins of the moves,
-// the extension of threats, late-move pruning) and adds five things: a
+// the extension of threats, late-move pruning) and adds four things: a
 // threat-space search with threes at PV nodes with depth to spare; cut-offs
 // at null-window nodes by the static value, while the side it finds worse
 // has no open four to make, and by a null move, while the opponent has no
-// four; a ply less at deep null-window nodes the hash table has no move for;
-// reduced depth for late quiet moves, searched again in full when they fail
-// high; and late-move pruning sooner than the node search's one and two
+// four; reduced depth for late quiet moves, searched again in full when they
+// fail high; and late-move pruning sooner than the node search's one and two
 // plies from the leaves. Values, windows and the hash table are the node
 // search's.
 #include <algorithm>
@@ -121,13 +120,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
         return v;
       }
     }
-    // Step 6. At null-window nodes: one ply less without a hash move, then
-    // the static value and a pass.
-    if (node.null_window && top.x[0] < 0 && node.hash_depth >= IIR_MIN_DEPTH) {
-      --depth;
-      --node.depth;
-      --node.hash_depth;
-    }
+    // Step 6. At null-window nodes, the static value and a pass.
     if (node.null_window && deep_settled_by_value(node, null_move, &value)) return value;
   }
 

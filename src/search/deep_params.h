@@ -70,12 +70,6 @@ constexpr int32_t STATIC_FAIL_LOW_MARGIN = 200;
 constexpr int NULL_MOVE_MIN_DEPTH = 4;
 constexpr int NULL_MOVE_REDUCTION = 3;
 
-// Internal iterative reduction: a null-window node with at least this much
-// depth left, for whose position the hash table holds no move, searches one
-// ply less. Such a node was cut or never met by the iterations before; the
-// ply saved goes to the nodes that have a move.
-constexpr int IIR_MIN_DEPTH = 6;
-
 // Late-move pruning at null-window nodes: sooner than the node search's at
 // the last two plies, where most of the tree is. After the move of this
 // ordinal (counted from 0 over the node's moves) a node with one ply left
