@@ -47,8 +47,13 @@ constexpr int FIT_ROUNDS = 1000;
 constexpr double K_MIN = 20, K_MAX = 2000, K_STEP = 1.02;
 constexpr double LEARNING_RATE = 0.5;
 
-std::unique_ptr<Game> new_game(Reporter& out, int rule) {
+// A game that only replays and evaluates (no search) keeps its hash tables
+// small: a fit replays thousands of games.
+constexpr int64_t REPLAY_BUCKETS = 1 << 13;
+
+std::unique_ptr<Game> new_game(Reporter& out, int rule, bool searching = true) {
   auto game = std::make_unique<Game>(out);
+  if (!searching) game->hash.tt_buckets = game->hash.cache_buckets = REPLAY_BUCKETS;
   game->settings.rule = rule;
   game->set_board(BOARD, BOARD);
   game->rebuild(rule);
@@ -144,7 +149,7 @@ void read_samples(const char* file, int group, std::vector<Sample>* samples, int
     if (rule < 0 || rule > 2 || result < 0 || result > 2 || !parse_move_list(text, BOARD, &moves)) continue;
     if ((rule == RENJU) != (group == RENJU)) continue;
     const bool held_out = (*games)++ % HELD_OUT_EVERY == 0;
-    auto game = new_game(out, rule);
+    auto game = new_game(out, rule, false);
     Position& pos = *game->position;
     for (size_t ply = 0; ply < moves.size(); ++ply) {
       const int side = game->record.side_to_move();
