@@ -1,7 +1,5 @@
 #include "board/pattern_table.h"
 
-#include "board/deep_cell_values.h"
-
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -139,21 +137,6 @@ void build_combo_table(PatternTables& t, int rule) {
           }
 }
 
-void build_deep_combo_table(PatternTables& t, int rule) {
-  std::copy(&t.combo_table[0][0][0][0][0], &t.combo_table[0][0][0][0][0] + sizeof t.combo_table / sizeof(int16_t),
-            &t.deep_combo_table[0][0][0][0][0]);
-  for (const CellValueChange& c : DEEP_CELL_VALUES) {
-    if ((c.rule == RENJU) != (rule == RENJU)) continue;
-    for (int s = 0; s < 2; ++s) {
-      if (c.rule == RENJU && s != c.colour) continue;
-      int p[4] = {c.codes & 15, c.codes >> 4 & 15, c.codes >> 8 & 15, c.codes >> 12};  // ascending
-      do {
-        t.deep_combo_table[s][p[0]][p[1]][p[2]][p[3]] += c.amount;
-      } while (std::next_permutation(p, p + 4));
-    }
-  }
-}
-
 const PatternTables& tables_for_rule(int rule) {
   // Built once per rule and never written again; the tables depend on the
   // rule alone, so every rebuild of every position can share them.
@@ -165,7 +148,6 @@ const PatternTables& tables_for_rule(int rule) {
     t->rule = r;
     build_pattern_table(*t, r);
     build_combo_table(*t, r);
-    build_deep_combo_table(*t, r);
     tables[r] = std::move(t);
   });
   return *tables[r];

@@ -26,14 +26,11 @@ struct PatternTables {
   int rule = -1;
   PatternEntry pattern_table[1 << 18];
   int16_t combo_table[2][16][16][16][16];
-  int16_t deep_combo_table[2][16][16][16][16];
 };
 
 // Fill the tables for one rule (0 free-style, 1 standard, 2 Renju).
 void build_pattern_table(PatternTables& t, int rule);
 void build_combo_table(PatternTables& t, int rule);
-// combo_table (built first) moved by the deep search's fitted amounts.
-void build_deep_combo_table(PatternTables& t, int rule);
 
 // The pattern entry of one 18-bit window, computed from scratch.
 PatternEntry compute_pattern_entry(uint32_t window, int rule);

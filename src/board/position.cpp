@@ -82,7 +82,6 @@ uint32_t Position::next_rand() {
 
 void Position::build_tables() {
   tables = &tables_for_rule(rule);
-  combo_values = deep_values ? &tables->deep_combo_table[0][0][0][0][0] : &tables->combo_table[0][0][0][0][0];
   for (int x = 0; x < MAX_SIZE; ++x)
     for (int y = 0; y < MAX_SIZE; ++y)
       for (int v = 0; v < 3; ++v) {
@@ -94,25 +93,6 @@ void Position::build_tables() {
     for (int y = 0; y < board_size; ++y) {
       anti_pos[x][y] = std::min(y, board_size - 1 - x);
       diag_pos[x][y] = std::min(x, y);
-    }
-}
-
-void Position::use_deep_values(bool deep) {
-  if (deep == deep_values) return;
-  deep_values = deep;
-  if (!tables) return;  // build_tables chooses
-  combo_values = deep ? &tables->deep_combo_table[0][0][0][0][0] : &tables->combo_table[0][0][0][0][0];
-  // The saved records hold the other values.
-  undo_log.clear();
-  side_total[0] = side_total[1] = 0;
-  for (int x = 0; x < board_size; ++x)
-    for (int y = 0; y < board_size; ++y) {
-      CellRecord& r = cell_records[x][y];
-      for (int s = 0; s < 2; ++s) {
-        r.combined[s] = static_cast<int16_t>(combo_values[s << 16 | code_keys[x][y][s]] + r.score[s]);
-        r.contribution[s] = static_cast<int16_t>((r.weight[s] * r.combined[s]) / 32);
-        side_total[s] += r.contribution[s];
-      }
     }
 }
 
@@ -214,8 +194,8 @@ void Position::add_cell_contribution(int x, int y, int s, int d) {
   CellRecord& r = cell_records[x][y];
   const int c0 = dir_patterns[0][x][y].code[s], c1 = dir_patterns[1][x][y].code[s];
   const int c2 = dir_patterns[2][x][y].code[s], c3 = dir_patterns[3][x][y].code[s];
+  r.combined[s] = static_cast<int16_t>(tables->combo_table[s][c0][c1][c2][c3] + r.score[s]);
   code_keys[x][y][s] = static_cast<uint16_t>(c0 << 12 | c1 << 8 | c2 << 4 | c3);
-  r.combined[s] = static_cast<int16_t>(combo_values[s << 16 | code_keys[x][y][s]] + r.score[s]);
   if (r.weight[s] >= 25 && r.score[s] >= 6) room_total[s] += r.weight[s];
   r.contribution[s] = static_cast<int16_t>((r.weight[s] * r.combined[s]) / 32);
   side_total[s] += r.contribution[s];
@@ -260,7 +240,7 @@ ORVEL_ALWAYS_INLINE void Position::change_record(int x, int y, int s, int d, int
   const int shift = 12 - 4 * d;
   const uint16_t key = static_cast<uint16_t>((code_keys[x][y][s] & ~(0xF << shift)) | (new_code << shift));
   code_keys[x][y][s] = key;
-  const int combined = combo_values[s << 16 | key] + score;
+  const int combined = (&tables->combo_table[s][0][0][0][0])[key] + score;
   r.combined[s] = static_cast<int16_t>(combined);
   const int contribution = static_cast<int16_t>((weight * combined) / 32);
   side_total[s] += contribution - r.contribution[s];
@@ -533,7 +513,7 @@ bool Position::is_consistent(std::string* why) const {
         if (r.score[s] != score) return fail("score", x, y, s);
         if (r.weight[s] != weight) return fail("weight", x, y, s);
         if (code_keys[x][y][s] != (c[0] << 12 | c[1] << 8 | c[2] << 4 | c[3])) return fail("code key", x, y, s);
-        const int combined = combo_values[s << 16 | c[0] << 12 | c[1] << 8 | c[2] << 4 | c[3]] + score;
+        const int combined = tables->combo_table[s][c[0]][c[1]][c[2]][c[3]] + score;
         if (r.combined[s] != combined) return fail("combined", x, y, s);
         if (r.contribution[s] != (weight * combined) / 32) return fail("contribution", x, y, s);
         totals[s] += r.contribution[s];

@@ -120,10 +120,6 @@ class Position {
   int rule = FREESTYLE;  // effective rule 0, 1 or 2
   int update_radius = 4;
   const PatternTables* tables = nullptr;
-  // The combination values the cell records are summed with: the tables'
-  // combo_table, or the deep search's deep_combo_table (use_deep_values).
-  const int16_t* combo_values = nullptr;
-  bool deep_values = false;
 
   int32_t cells[MAX_SIZE][MAX_SIZE];
   uint64_t y_lines[MAX_SIZE];      // direction 0, index x, position y
@@ -161,10 +157,6 @@ class Position {
   // An empty board for the current size and rule (blocked cells of a
   // rectangular board placed).
   void clear_position();
-  // Sum the cell records with the deep search's combination values (or the
-  // node search's again): the records and totals are recounted in place
-  // from the codes, with whatever stones are on the board.
-  void use_deep_values(bool deep);
 
   void make_move(int x, int y, int v);
   void undo_move(int x, int y, int v);

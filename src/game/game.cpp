@@ -167,10 +167,7 @@ void Game::apply_table_sizes() {
 // no think running)
 // ---------------------------------------------------------------------------
 
-void Game::apply_rule(bool deep_values) {
-  // Switching values recounts the records in place, so a think may switch
-  // with trial stones on the board.
-  position->use_deep_values(deep_values);
+void Game::apply_rule() {
   const int rule = effective_rule(settings.get(settings.rule));
   if (rule == record.built_rule) return;
   send_line(out, "MESSAGE Rule %s", rule_name(rule));

@@ -100,9 +100,8 @@ class Game {
   void apply_table_sizes();
 
   // ---- Rebuilding the position ----
-  // Rebuild the position for the current rule when needed (announcing it),
-  // with the cell values of the deep search or of the node search.
-  void apply_rule(bool deep_values = false);
+  // Rebuild the position for the current rule when needed (announcing it).
+  void apply_rule();
   // Rebuild the position for a rule from the game record, with no
   // announcement (apply_rule and ovshowforbid share it).
   void rebuild(int rule);

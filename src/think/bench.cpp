@@ -53,7 +53,6 @@ BenchTotals run_bench(int depth, int search_mode) {
     for (const auto& [x, y] : moves) game->play(x, y);
     // The stones go on the board as the rebuild of a think places them.
     game->rebuild(bp.rule);
-    game->position->use_deep_values(search_mode == 1);
     const GameRecord& record = game->record;
     Search* search = game->search.get();
     game->hash.move_count = record.move_count;

@@ -212,7 +212,7 @@ int32_t search_path(Game& game, int side, bool ample_time, int64_t& elapsed, uin
 
   s.search_aborted = false;
   s.search_mode = Settings::get(settings.search_mode) == 1 ? 1 : 0;
-  game.apply_rule(s.search_mode == 1);
+  game.apply_rule();
   game.hash.move_count = record.move_count;
 
   int32_t value = pre_select(game, side);

@@ -149,7 +149,7 @@ void swap2_think(Game& game, const ThinkRequest& request) {
   // Build the position for the rule in force first, so that the stones go
   // on a current board and come off it again.
   game.hash.apply_hash_size(Settings::get(game.settings.hash_size));
-  game.apply_rule(Settings::get(game.settings.search_mode) == 1);
+  game.apply_rule();
 
   std::string answer;
   {

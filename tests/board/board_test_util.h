@@ -55,7 +55,6 @@ struct LineSnapshot {
 // Returns an empty string when they do, else the first difference.
 inline std::string differs_from_fresh_build(const Position& p) {
   Position fresh;
-  fresh.use_deep_values(p.deep_values);
   fresh.configure(p.board_width, p.board_height, p.rule);
   for (int x = 0; x < p.board_height; ++x)
     for (int y = 0; y < p.board_width; ++y)

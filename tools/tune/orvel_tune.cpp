@@ -2,8 +2,6 @@
 //
 //   orvel-tune play RULE GAMES NODES SERIES self-play games, one per line
 //   orvel-tune fit FILE...                  the fitted tables
-//   orvel-tune label NODES FILE...          positions valued by the deep search
-//   orvel-tune fit-cells LAMBDA FILE...     the deep search's cell values
 //
 // play runs the deep search against itself in this process, NODES nodes a
 // move, from openings of a few random stones near the centre, and writes
@@ -50,7 +48,7 @@ constexpr double K_MIN = 20, K_MAX = 2000, K_STEP = 1.02;
 constexpr double LEARNING_RATE = 0.5;
 
 // A game that only replays and evaluates (no search) keeps its hash tables
-// small: the fits replay tens of thousands of games.
+// small: a fit replays thousands of games.
 constexpr int64_t REPLAY_BUCKETS = 1 << 13;
 
 std::unique_ptr<Game> new_game(Reporter& out, int rule, bool searching = true) {
@@ -245,218 +243,10 @@ int fit(int group, const std::vector<const char*>& files) {
   return 0;
 }
 
-// ---- label ----
-//
-// label replays games and writes every quiet position past the opening as
-// a game line of its own (the moves up to it), followed by the value a
-// deep search of NODES nodes gives it for the side to move.
-
-int label(int nodes, const std::vector<const char*>& files) {
-  DiscardReporter out;
-  for (const char* file : files) {
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      int rule = -1, result = -1;
-      std::string text;
-      fields >> rule >> result >> text;
-      std::vector<std::pair<int, int>> moves;
-      if (rule < 0 || rule > 2 || result < 0 || result > 2 || !parse_move_list(text, BOARD, &moves)) continue;
-      auto game = new_game(out, rule);
-      game->settings.search_mode = 1;
-      game->settings.max_node = std::max(nodes / 1024, 1);
-      Position& pos = *game->position;
-      std::string prefix;
-      for (size_t ply = 0; ply < moves.size(); ++ply) {
-        const int side = game->record.side_to_move();
-        const bool quiet = pos.five_cells[0].empty() && pos.five_cells[1].empty() &&
-                           pos.open_four_cells[0].empty() && pos.open_four_cells[1].empty();
-        if (static_cast<int>(ply) >= FIRST_PLY && quiet) {
-          Search& s = *game->search;
-          s.reset_counters();
-          s.think_clock = Search::now_ms();
-          s.move_budget = 1 << 30;
-          const int32_t v = search_and_report(*game, side, false);
-          std::printf("%d %d %s %d\n", rule, result, prefix.c_str(), v);
-        }
-        const auto [x, y] = moves[ply];
-        if (pos.cells[x][y] != EMPTY) break;
-        game->play(x, y);
-        prefix += move_text(x, y);
-      }
-      std::fflush(stdout);
-    }
-  }
-  return 0;
-}
-
-// ---- fit-cells ----
-//
-// The side totals are sums over the empty cells of each cell's free space
-// times its value, and a cell's value is a function of its four direction
-// codes. fit-cells fits, per combination of four codes (and per colour
-// under Renju), an amount added to that value, on top of the tuned
-// evaluation: the feature of a combination is the free space (over 32) of
-// the side to move's cells that have it, less the opponent's.
-
-constexpr int CELL_CLASSES = 1 << 16;  // four codes sorted high to low, 4 bits each
-
-int cell_class(uint16_t key) {
-  int c[4] = {key >> 12 & 15, key >> 8 & 15, key >> 4 & 15, key & 15};
-  std::sort(c, c + 4, [](int a, int b) { return a > b; });
-  return c[0] << 12 | c[1] << 8 | c[2] << 4 | c[3];
-}
-
-struct CellSample {
-  double base;  // the tuned evaluation's value
-  std::vector<std::pair<int, double>> x;  // parameter, feature
-  double y;
-  bool held_out;
-};
-
-// A line with a value after its moves (as label writes them) gives one
-// sample, its last position, labelled by that value on the logistic curve
-// of SEARCH_LABEL_K; a line without, every quiet position of the game,
-// labelled by its result.
-constexpr double SEARCH_LABEL_K = 150;
-bool search_labels = false;
-
-void read_cell_samples(const char* file, int group, std::vector<CellSample>* samples, int* games,
-                       std::vector<int>* index, int* params) {
-  std::ifstream in(file);
-  std::string line;
-  DiscardReporter out;
-  const int colours = group == RENJU ? 2 : 1;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    int rule = -1, result = -1;
-    std::string text;
-    fields >> rule >> result >> text;
-    double searched = 0;
-    const bool labelled = static_cast<bool>(fields >> searched);
-    std::vector<std::pair<int, int>> moves;
-    if (rule < 0 || rule > 2 || result < 0 || result > 2 || !parse_move_list(text, BOARD, &moves)) continue;
-    if ((rule == RENJU) != (group == RENJU)) continue;
-    const bool held_out = (*games)++ % HELD_OUT_EVERY == 0;
-    auto game = new_game(out, rule, false);
-    Position& pos = *game->position;
-    for (size_t ply = 0; ply <= moves.size(); ++ply) {
-      const int side = game->record.side_to_move();
-      const bool quiet = pos.five_cells[0].empty() && pos.five_cells[1].empty() &&
-                         pos.open_four_cells[0].empty() && pos.open_four_cells[1].empty();
-      const bool take = labelled ? ply == moves.size() : ply < moves.size() && static_cast<int>(ply) >= FIRST_PLY;
-      if (take && quiet) {
-        EvalFeatures f;
-        const int32_t base = game->search->evaluate_terms(side, tuned_weights(rule), &f);
-        if (!f.decided) {
-          CellSample s;
-          s.base = base;
-          std::vector<double> dense;
-          std::vector<int> used;
-          for (int x = 0; x < BOARD; ++x)
-            for (int y = 0; y < BOARD; ++y) {
-              if (pos.cells[x][y] != EMPTY) continue;
-              for (int c = 0; c < 2; ++c) {
-                const uint16_t key = pos.code_keys[x][y][c];
-                if (key == 0 || pos.cell_records[x][y].weight[c] == 0) continue;
-                const int cls = cell_class(key) + (colours == 2 ? c * CELL_CLASSES : 0);
-                int& p = (*index)[cls];
-                if (p < 0) p = (*params)++;
-                if (static_cast<int>(dense.size()) <= p) dense.resize(p + 1, 0);
-                if (dense[p] == 0) used.push_back(p);
-                dense[p] += (c == side - 1 ? 1 : -1) * pos.cell_records[x][y].weight[c] / 32.0;
-              }
-            }
-          for (int p : used)
-            if (dense[p] != 0) s.x.emplace_back(p, dense[p]);
-          s.y = labelled ? sigmoid(searched, SEARCH_LABEL_K) : result == 0 ? 0.5 : result == side ? 1.0 : 0.0;
-          s.held_out = held_out;
-          search_labels = search_labels || labelled;
-          samples->push_back(std::move(s));
-        }
-      }
-      if (ply == moves.size()) break;
-      const auto [x, y] = moves[ply];
-      if (pos.cells[x][y] != EMPTY) break;
-      game->play(x, y);
-    }
-  }
-}
-
-int fit_cells(int group, double lambda, const std::vector<const char*>& files) {
-  std::vector<CellSample> samples;
-  std::vector<int> index(2 * CELL_CLASSES, -1);
-  int games = 0, params = 0;
-  for (const char* f : files) read_cell_samples(f, group, &samples, &games, &index, &params);
-  if (samples.empty()) return 0;
-  std::vector<double> w(params, 0), m(params, 0), v(params, 0), grad(params, 0), seen(params, 0);
-  for (const CellSample& s : samples)
-    if (!s.held_out)
-      for (const auto& [p, x] : s.x) seen[p] += std::abs(x);
-  auto value = [&](const CellSample& s) {
-    double r = s.base;
-    for (const auto& [p, x] : s.x) r += w[p] * x;
-    return r;
-  };
-  auto error = [&](double k, bool held_out) {
-    double sum = 0;
-    int n = 0;
-    for (const CellSample& s : samples) {
-      if (s.held_out != held_out) continue;
-      const double d = sigmoid(value(s), k) - s.y;
-      sum += d * d;
-      ++n;
-    }
-    return n ? sum / n : 0;
-  };
-  // Values labelled by a search are on the curve of SEARCH_LABEL_K; game
-  // results, on the one that fits them best.
-  double k = SEARCH_LABEL_K, best = 1e9;
-  if (!search_labels)
-    for (double t = K_MIN; t <= K_MAX; t *= K_STEP) {
-      const double e = error(t, false);
-      if (e < best) best = e, k = t;
-    }
-  const double before_fit = error(k, false), before_held = error(k, true);
-  const double beta1 = 0.9, beta2 = 0.999, eps = 1e-8;
-  int fitted = 0;
-  for (const CellSample& s : samples) fitted += !s.held_out;
-  for (int round = 1; round <= FIT_ROUNDS; ++round) {
-    std::fill(grad.begin(), grad.end(), 0);
-    for (const CellSample& s : samples) {
-      if (s.held_out) continue;
-      const double p = sigmoid(value(s), k);
-      const double d = 2 * (p - s.y) * p * (1 - p) / k;
-      for (const auto& [q, x] : s.x) grad[q] += d * x;
-    }
-    for (int q = 0; q < params; ++q) {
-      const double g = grad[q] / fitted + 2 * lambda * w[q];
-      m[q] = beta1 * m[q] + (1 - beta1) * g;
-      v[q] = beta2 * v[q] + (1 - beta2) * g * g;
-      const double mh = m[q] / (1 - std::pow(beta1, round)), vh = v[q] / (1 - std::pow(beta2, round));
-      w[q] -= LEARNING_RATE * mh / (std::sqrt(vh) + eps);
-    }
-  }
-  for (double& x : w) x = std::lround(x);
-  std::fprintf(stderr, "rule %d lambda %g: %d games, %zu positions, %d classes, K %.1f; error %.5f / %.5f before, %.5f / %.5f after\n",
-               group, lambda, games, samples.size(), params, k, before_fit, before_held, error(k, false), error(k, true));
-  for (int cls = 0; cls < 2 * CELL_CLASSES; ++cls) {
-    const int p = index[cls];
-    if (p < 0 || w[p] == 0) continue;
-    const int c = cls % CELL_CLASSES;
-    std::printf("    {%d, %d, 0x%04X, %d},  // seen %.0f\n", group, cls / CELL_CLASSES, c, static_cast<int>(w[p]),
-                seen[p]);
-  }
-  return 0;
-}
-
 int usage() {
   std::fprintf(stderr,
                "usage: orvel-tune play RULE GAMES NODES SERIES\n"
-               "       orvel-tune fit FILE...\n"
-               "       orvel-tune label NODES FILE...\n"
-               "       orvel-tune fit-cells LAMBDA FILE...\n");
+               "       orvel-tune fit FILE...\n");
   return 2;
 }
 
@@ -472,16 +262,6 @@ int main(int argc, char** argv) {
     const std::vector<const char*> files(argv + 2, argv + argc);
     fit(FREESTYLE, files);
     fit(RENJU, files);
-    return 0;
-  }
-  if (command == "label" && argc >= 4) {
-    const std::vector<const char*> files(argv + 3, argv + argc);
-    return label(std::atoi(argv[2]), files);
-  }
-  if (command == "fit-cells" && argc >= 4) {
-    const std::vector<const char*> files(argv + 3, argv + argc);
-    fit_cells(FREESTYLE, std::atof(argv[2]), files);
-    fit_cells(RENJU, std::atof(argv[2]), files);
     return 0;
   }
   return usage();
