@@ -50,7 +50,7 @@ inline constexpr EvalWeights BASE_WEIGHTS = {{32, 32, 20, 20, 50, 100, 200, 120,
 // standard) weighs the four and three cells 15 instead of 20 (10 and 26
 // lost to 20). Renju weighs WHITE's threats on points BLACK may not take
 // twice as much (three and four times as much did not beat the base). Both
-// give the move (TEMPO) 30 instead of 60; 100 and 15 did worse than 60.
+// give the move (TEMPO) 30 instead of 60 (15, 20, 40 and 100 did worse).
 inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 200, 200, 30}};
 inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = {{32, 32, 20, 20, 50, 100, 400, 240, 200, 200, 30}};
 
