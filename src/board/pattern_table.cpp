@@ -74,11 +74,11 @@ PatternEntry compute_pattern_entry(uint32_t window, int rule) {
   }
   for (int s = 0; s < 2; ++s) {
     const int v = s + 1;
-    e.code[s] = static_cast<int16_t>(overlined[s] ? PAT_OVERLINE : best[s]);
+    e.code[s] = static_cast<int8_t>(overlined[s] ? PAT_OVERLINE : best[s]);
     int space = 0;
     for (int i = 3; i >= 0 && (cell[i] == EMPTY || cell[i] == v); --i) ++space;
     for (int i = 5; i <= 8 && (cell[i] == EMPTY || cell[i] == v); ++i) ++space;
-    e.space[s] = static_cast<int16_t>(space);
+    e.space[s] = static_cast<int8_t>(space);
   }
   return e;
 }
@@ -120,7 +120,8 @@ int compute_combo_value(int side_index, int c0, int c1, int c2, int c3, int rule
 }
 
 void build_pattern_table(PatternTables& t, int rule) {
-  for (uint32_t w = 0; w < (1u << 18); ++w) t.pattern_table[w] = compute_pattern_entry(w, rule);
+  for (uint32_t w = 0; w < (1u << 18); ++w)
+    if ((w & WINDOW_CENTRE) == 0) t.pattern_table[outer_cells(w)] = compute_pattern_entry(w, rule);
 }
 
 void build_combo_table(PatternTables& t, int rule) {

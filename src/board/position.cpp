@@ -13,22 +13,19 @@ namespace {
 // Which code set a code belongs to: 0 five, 1 open four, 2 four, 3 three.
 constexpr int8_t set_of_code[16] = {-1, -1, -1, -1, -1, -1, -1, 3, 3, 2, 2, 1, 0, -1, -1, -1};
 
-// The field of a line window that holds the window's own cell.
-constexpr uint32_t WINDOW_CENTRE = 3u << 8;
-
 // The fields in which a looked-up entry and a stored record differ, both
-// read as one word: code[0], code[1], space[0], space[1] in 16-bit lanes
+// read as one word: code[0], code[1], space[0], space[1] in 8-bit lanes
 // from the lowest.
-inline uint64_t pattern_difference(const PatternEntry& e, const DirPattern& r) {
-  static_assert(sizeof(PatternEntry) == sizeof(uint64_t) && sizeof(DirPattern) == sizeof(uint64_t),
+inline uint32_t pattern_difference(const PatternEntry& e, const DirPattern& r) {
+  static_assert(sizeof(PatternEntry) == sizeof(uint32_t) && sizeof(DirPattern) == sizeof(uint32_t),
                 "entries and records compare as one word");
-  uint64_t a, b;
+  uint32_t a, b;
   std::memcpy(&a, &e, sizeof a);
   std::memcpy(&b, &r, sizeof b);
   return a ^ b;
 }
 // The lanes of each side's code and space in that word (little-endian).
-constexpr uint64_t SIDE_LANES[2] = {0x0000FFFF0000FFFFull, 0xFFFF0000FFFF0000ull};
+constexpr uint32_t SIDE_LANES[2] = {0x00FF00FFu, 0xFF00FF00u};
 
 // What a cell adds to its side's room total.
 inline int room_of(int weight, int score) { return (weight >= 25 && score >= 6) ? weight : 0; }
@@ -138,7 +135,7 @@ void Position::clear_position() {
   for (int x = 0; x < n; ++x)
     for (int y = 0; y < n; ++y)
       for (int d = 0; d < 4; ++d) {
-        const PatternEntry& e = tables->pattern_table[line_window(line_word(d, x, y), line_position(d, x, y))];
+        const PatternEntry e = tables->entry(line_window(line_word(d, x, y), line_position(d, x, y)));
         for (int s = 0; s < 2; ++s) change_code<true>(x, y, s, d, e.code[s], e.space[s]);
       }
 
@@ -232,8 +229,8 @@ ORVEL_ALWAYS_INLINE void Position::change_record(int x, int y, int s, int d, int
   const int old_score = r.score[s], old_weight = r.weight[s];
   const int score = old_score + code_weight[new_code] - code_weight[old_code];
   const int weight = old_weight + new_space - p.space[s];
-  p.code[s] = static_cast<int16_t>(new_code);
-  p.space[s] = static_cast<int16_t>(new_space);
+  p.code[s] = static_cast<int8_t>(new_code);
+  p.space[s] = static_cast<int8_t>(new_space);
   r.score[s] = static_cast<int16_t>(score);
   r.weight[s] = static_cast<int16_t>(weight);
 
@@ -344,14 +341,14 @@ void Position::refresh_line_impl(int d, int x, int y) {
     // a placement (clear_played_cell), so only a removal looks it up.
     if ((Placing || i != 0) && (window & WINDOW_CENTRE) != 0) continue;
     const int cx = x + i * dx, cy = y + i * dy;
-    PatternEntry e = table[window];
+    PatternEntry e = Placing ? table[outer_cells(window)] : tables->entry(window);
     // The exact-five correction reads the cells only, so it is applied to
     // the looked-up codes first and each record changes at most once.
     if (fix_black && (e.code[0] == PAT_OPEN_FOUR || e.code[0] == PAT_FIVE))
-      e.code[0] = static_cast<int16_t>(exact_code(cx, cy, d, BLACK, e.code[0]));
+      e.code[0] = static_cast<int8_t>(exact_code(cx, cy, d, BLACK, e.code[0]));
     if (fix_white && (e.code[1] == PAT_OPEN_FOUR || e.code[1] == PAT_FIVE))
-      e.code[1] = static_cast<int16_t>(exact_code(cx, cy, d, WHITE, e.code[1]));
-    const uint64_t diff = pattern_difference(e, dir_patterns[d][cx][cy]);
+      e.code[1] = static_cast<int8_t>(exact_code(cx, cy, d, WHITE, e.code[1]));
+    const uint32_t diff = pattern_difference(e, dir_patterns[d][cx][cy]);
     if (diff == 0) continue;
     if (Placing) save_record(cx, cy, d);
     if (diff & SIDE_LANES[0]) change_record<Full, Placing>(cx, cy, 0, d, e.code[0], e.space[0]);
@@ -479,7 +476,7 @@ template void Position::exact_five_fix<true>(int, int, int, int);
 template void Position::exact_five_fix<false>(int, int, int, int);
 
 void Position::fresh_codes(int d, int x, int y, int out_code[2]) const {
-  const PatternEntry& e = tables->pattern_table[line_window(line_word(d, x, y), line_position(d, x, y))];
+  const PatternEntry e = tables->entry(line_window(line_word(d, x, y), line_position(d, x, y)));
   for (int s = 0; s < 2; ++s) {
     const bool fix = s == 0 ? rule != FREESTYLE : rule == STANDARD;
     out_code[s] = fix ? exact_code(x, y, d, s + 1, e.code[s]) : e.code[s];

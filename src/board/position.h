@@ -21,8 +21,8 @@ namespace orvel {
 
 // Pattern code and free space of one cell in one direction, per side.
 struct DirPattern {
-  int16_t code[2];
-  int16_t space[2];
+  int8_t code[2];
+  int8_t space[2];
 };
 
 // Sums over the four directions of one cell, per side.

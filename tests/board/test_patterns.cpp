@@ -41,7 +41,7 @@ TEST(PatternTable, ExampleRowsForBlackUnderEveryRule) {
   };
   for (const Row& r : rows)
     for (int rule = 0; rule < 3; ++rule) {
-      const PatternEntry& e = tables_for_rule(rule).pattern_table[window(r.cells)];
+      const PatternEntry e = tables_for_rule(rule).entry(window(r.cells));
       EXPECT_EQ(e.code[0], rule == FREESTYLE ? r.free_code : r.exact_code) << r.cells << " rule " << rule;
       if (r.space >= 0) {
         EXPECT_EQ(e.space[0], r.space) << r.cells;
@@ -51,14 +51,14 @@ TEST(PatternTable, ExampleRowsForBlackUnderEveryRule) {
 
 TEST(PatternTable, WhiteSixIsAFiveExceptUnderTheStandardRule) {
   const uint32_t w = window("OOOO+O...");
-  EXPECT_EQ(tables_for_rule(FREESTYLE).pattern_table[w].code[1], PAT_FIVE);
-  EXPECT_EQ(tables_for_rule(STANDARD).pattern_table[w].code[1], PAT_OVERLINE);
-  EXPECT_EQ(tables_for_rule(RENJU).pattern_table[w].code[1], PAT_FIVE);
+  EXPECT_EQ(tables_for_rule(FREESTYLE).entry(w).code[1], PAT_FIVE);
+  EXPECT_EQ(tables_for_rule(STANDARD).entry(w).code[1], PAT_OVERLINE);
+  EXPECT_EQ(tables_for_rule(RENJU).entry(w).code[1], PAT_FIVE);
 }
 
 TEST(PatternTable, ColoursAreSymmetricAndOccupiedCentresEmpty) {
   // Swapping the colours of a window swaps the free-style entries.
-  const auto& t = tables_for_rule(FREESTYLE).pattern_table;
+  const PatternTables& t = tables_for_rule(FREESTYLE);
   std::mt19937 rng(3);
   for (int i = 0; i < 20000; ++i) {
     const uint32_t w = rng() & 0x3FFFF;
@@ -68,10 +68,10 @@ TEST(PatternTable, ColoursAreSymmetricAndOccupiedCentresEmpty) {
       if (v == BLACK || v == WHITE) v = 3 - v;
       swapped |= v << (2 * c);
     }
-    ASSERT_EQ(t[w].code[0], t[swapped].code[1]);
-    ASSERT_EQ(t[w].space[0], t[swapped].space[1]);
+    ASSERT_EQ(t.entry(w).code[0], t.entry(swapped).code[1]);
+    ASSERT_EQ(t.entry(w).space[0], t.entry(swapped).space[1]);
     if (((w >> 8) & 3) != EMPTY) {  // an occupied centre has nothing
-      ASSERT_EQ(t[w].code[0] | t[w].code[1] | t[w].space[0] | t[w].space[1], 0);
+      ASSERT_EQ(t.entry(w).code[0] | t.entry(w).code[1] | t.entry(w).space[0] | t.entry(w).space[1], 0);
     }
   }
 }
@@ -218,8 +218,8 @@ TEST(Records, OnePassChangeEqualsRemovingAndAddingTheContribution) {
       CellRecord& c = stepwise->cell_records[x][y];
       c.score[s] = static_cast<int16_t>(c.score[s] + code_weight[code] - code_weight[p.code[s]]);
       c.weight[s] = static_cast<int16_t>(c.weight[s] + space - p.space[s]);
-      p.code[s] = static_cast<int16_t>(code);
-      p.space[s] = static_cast<int16_t>(space);
+      p.code[s] = static_cast<int8_t>(code);
+      p.space[s] = static_cast<int8_t>(space);
       stepwise->add_cell_contribution<true>(x, y, s, d);
       auto same = [&](const auto& a, const auto& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
       ASSERT_TRUE(same(fused->dir_patterns, stepwise->dir_patterns)) << "step " << i;
