@@ -162,7 +162,7 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
       move_level_and_offset(node, x, y, own, &level, &offset, &eval_factor);
 
       // Step 7b, c. Make the move; extend it at PV nodes when it starts a chain of fours.
-      pos.make_move(x, y, side);
+      make_child_move(x, y, side);
       if (!node.null_window && depth >= (-3 * last_depth) / 2 && own >= 8 && own <= 157) {
         level = threat_extension(depth - 1, side, own, level);
         if (search_aborted) {

@@ -175,6 +175,12 @@ class Search {
   // Level and margin of a move before it is made (node search and root).
   void move_level_and_offset(const NodeState& node, int x, int y, int own, int* level, int32_t* offset,
                              double* eval_factor);
+  // Make a searched move, asking first for the child's table buckets so
+  // that the placement's record work hides their fetch.
+  void make_child_move(int x, int y, int side) {
+    hash.prefetch(opponent(side), pos.zobrist_key ^ pos.stone_key(x, y, side), true);
+    pos.make_move(x, y, side);
+  }
   // Threat extension after the move is made; returns the new level.
   int threat_extension(int depth, int side, int own, int level);
 
