@@ -447,13 +447,12 @@ void HashTables::tt_store(uint64_t key, int depth, int32_t value, int flags, int
   commit();
 }
 
-void HashTables::prefetch(int side, uint64_t key, bool threat_cache) const {
+void HashTables::prefetch(int side, uint64_t key) const {
   if (const TTEntry* bucket = tt_bucket(side, key)) {
     const char* p = reinterpret_cast<const char*>(bucket);
     __builtin_prefetch(p);
     __builtin_prefetch(p + TT_BUCKET_BYTES - 1);
   }
-  if (!threat_cache) return;
   if (const CacheEntry* bucket = cache_bucket(0, side, key)) __builtin_prefetch(bucket);
 }
 

@@ -92,10 +92,9 @@ class HashTables {
                 int x3, int y3);
 
   // Ask the memory system for what probes of key by side will read: the
-  // transposition table's bucket and, when threat_cache, the attacker's
-  // threat-cache bucket. Changes nothing; a probe soon after finds them in
-  // the cache.
-  void prefetch(int side, uint64_t key, bool threat_cache) const;
+  // transposition table's bucket and the attacker's threat-cache bucket.
+  // Changes nothing; a probe soon after finds them in the cache.
+  void prefetch(int side, uint64_t key) const;
 
   int32_t cache_probe(int kind, int side, int g, uint64_t key) const;
   void cache_store(uint64_t key, int32_t value, int g, int kind, int side);

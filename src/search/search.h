@@ -178,7 +178,7 @@ class Search {
   // Make a searched move, asking first for the child's table buckets so
   // that the placement's record work hides their fetch.
   void make_child_move(int x, int y, int side) {
-    hash.prefetch(opponent(side), pos.zobrist_key ^ pos.stone_key(x, y, side), true);
+    hash.prefetch(opponent(side), pos.zobrist_key ^ pos.stone_key(x, y, side));
     pos.make_move(x, y, side);
   }
   // Threat extension after the move is made; returns the new level.
