@@ -24,7 +24,10 @@ constexpr uint64_t VCT_PV_BUDGET = 6000;
 // The move chosen at the root: the nodes spent on seeing whether the
 // opponent then wins by threes.
 constexpr uint64_t VCT_DEFENCE_BUDGET = 5000;
-// Attacking moves (fours and threes) one proof may use.
+// Attacking moves (fours and threes) one proof may use. The root's proof
+// seldom needs its budget: in 92 thinks at 0.5 s a move it ended after
+// 72 nodes at the median and 37,000 at most. More moves there (13, 17)
+// did no better.
 constexpr int VCT_ROOT_MOVES = 9;
 constexpr int VCT_PV_MOVES = 4;
 // After its first threat the attacker plays fours and threes only on a
