@@ -51,14 +51,13 @@ inline constexpr EvalWeights BASE_WEIGHTS = {{32, 32, 20, 20, 50, 100, 200, 120,
 // lost to 20). Renju weighs WHITE's threats on points BLACK may not take
 // twice as much (three and four times as much did not beat the base). Both
 // give the move (TEMPO) 30 instead of 60 (15, 20, 40 and 100 did worse).
-// The weights sit in a narrow valley. In games at 128 x 1,024 nodes a move
-// against these tables, a term moved for one side alone lost heavily: the
-// opponent's pattern total at 28 or at 36 about 100 Elo either way, one
-// side's four and three cells a third heavier 65 to 80, OPP_ANY halved 55
-// (doubled, worse still). Most likely because the side to move at the
-// leaves alternates with the depth, so such a change makes odd and even
-// depths judge differently: the same shift made from the root's side at
-// every leaf (its opponent's total 4 heavier, or 4 lighter) was even.
+// The weights sit at a narrow optimum. In games at 128 x 1,024 nodes a
+// move against these tables, a term moved for one side alone lost heavily:
+// the opponent's pattern total at 28 or at 36 about 100 Elo either way, one
+// side's four and three cells a third heavier 65 and 76, OPP_ANY halved 55
+// (doubled, worse still). The same shift of 4 made from the root's side at
+// every leaf, so that odd and even depths judge alike, was even; a shift of
+// 12 that way lost too.
 inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 200, 200, 30}};
 inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = {{32, 32, 20, 20, 50, 100, 400, 240, 200, 200, 30}};
 
