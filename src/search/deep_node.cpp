@@ -3,11 +3,12 @@
 // the extension of threats, late-move pruning) and adds four things: a
 // threat-space search with threes at PV nodes with depth to spare; cut-offs
 // at null-window nodes by the static value, while the side it finds worse
-// has no open four to make, and by a null move, while the opponent has no
-// four; reduced depth for late quiet moves, searched again in full when they
-// fail high; and late-move pruning sooner than the node search's one and two
-// plies from the leaves. Values, windows and the hash table are the node
-// search's.
+// has no open four to make, by a null move, while the opponent has no four,
+// and by a shallower search against a raised beta (ProbCut); reduced depth
+// for late quiet moves, more for idle ones, searched again in full when
+// they fail high; and late-move pruning sooner than the node search's one
+// and two plies from the leaves. Values, windows and the hash table are the
+// node search's.
 #include <algorithm>
 #include <cmath>
 
@@ -56,12 +57,14 @@ bool Search::deep_settled_by_value(NodeState& node, bool null_move, int32_t* val
   // and a five of the side to move won before. The cuts by the static value
   // only need the other side to have no open four to make: a lone four is
   // one threat, answered in time, and the side to move's win by fours was
-  // looked for already. A pass needs the opponent to have no four at all.
+  // looked for already. A pass needs the opponent to have no four at all;
+  // ProbCut needs nothing, since its shallower search plays the fours out.
   const bool opp_quiet = !pos.can_make_four(opp);
   const bool static_cut = d >= 1 && d <= STATIC_CUT_MAX_DEPTH && pos.open_four_cells[opp - 1].empty();
   const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && pos.open_four_cells[side - 1].empty();
   const bool try_null = null_move && d >= NULL_MOVE_MIN_DEPTH && opp_quiet;
-  if (!static_cut && !fail_low && !try_null) return false;
+  const bool try_probcut = d >= PROBCUT_MIN_DEPTH && !is_win(node.beta) && !is_loss(node.beta);
+  if (!static_cut && !fail_low && !try_null && !try_probcut) return false;
   const int32_t e = node.static_value = evaluate(node.depth, side);
   if (static_cut && e - STATIC_CUT_MARGIN * d >= node.beta) {
     *value = e - STATIC_CUT_MARGIN * d;
@@ -71,15 +74,28 @@ bool Search::deep_settled_by_value(NodeState& node, bool null_move, int32_t* val
     *value = e + STATIC_FAIL_LOW_MARGIN * d;
     return true;
   }
-  if (!try_null || e < node.beta) return false;
-  const int32_t v =
-      -deep_node(node.depth - 1 - NULL_MOVE_REDUCTION, -node.beta, -node.beta + 1, opp, node.extension, false);
+  if (e < node.beta) return false;
+  if (try_null) {
+    const int32_t v =
+        -deep_node(node.depth - 1 - NULL_MOVE_REDUCTION, -node.beta, -node.beta + 1, opp, node.extension, false);
+    if (search_aborted) {
+      *value = 0;
+      return true;
+    }
+    if (v >= node.beta) {
+      *value = is_win(v) ? node.beta : v;  // a pass proves no win
+      return true;
+    }
+  }
+  if (!try_probcut) return false;
+  const int32_t raised = node.beta + PROBCUT_MARGIN;
+  const int32_t v = deep_node(node.depth - PROBCUT_REDUCTION, raised - 1, raised, side, node.extension, false);
   if (search_aborted) {
     *value = 0;
     return true;
   }
-  if (v < node.beta) return false;
-  *value = is_win(v) ? node.beta : v;  // a pass proves no win
+  if (v < raised || is_win(v)) return false;
+  *value = v;
   return true;
 }
 
@@ -166,6 +182,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
       if (node.stage == STAGE_QUIET && level == 0 && m >= LMR_FIRST_MOVE &&
           node.hash_depth >= LMR_MIN_DEPTH && depth >= 2 && pos.score(x, y, opp) < THREAT_SCORE) {
         r = deep_reduction(node.hash_depth, m) - (node.null_window ? 0 : 1);
+        if (own + pos.score(x, y, opp) < IDLE_CELL_SCORE) ++r;
         r = std::clamp(r, 0, depth - 1);
       }
       int32_t v;

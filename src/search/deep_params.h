@@ -77,6 +77,15 @@ constexpr int32_t STATIC_FAIL_LOW_MARGIN = 200;
 constexpr int NULL_MOVE_MIN_DEPTH = 4;
 constexpr int NULL_MOVE_REDUCTION = 3;
 
+// ProbCut: from this much depth left, a null-window node whose static
+// value reaches beta is searched this many plies shallower against a beta
+// raised by the margin; a fail high there cuts the node. Unlike the null
+// move it asks nothing of the opponent's fours: the shallower search plays
+// them out.
+constexpr int PROBCUT_MIN_DEPTH = 5;
+constexpr int PROBCUT_REDUCTION = 4;
+constexpr int32_t PROBCUT_MARGIN = 100;
+
 // Late-move pruning at null-window nodes: sooner than the node search's at
 // the last two plies, where most of the tree is. After the move of this
 // ordinal (counted from 0 over the node's moves) a node with one ply left
@@ -90,11 +99,15 @@ constexpr int LMP_TWO_PLIES = 8;
 // Cell scores at which a move counts as a threat (a three or more for the
 // opponent): never reduced.
 constexpr int THREAT_SCORE = 158;
+// A late quiet move whose cell scores for the two sides add up to less
+// than this (a closed three's weight: the move makes a two or two at most)
+// is reduced one ply more.
+constexpr int IDLE_CELL_SCORE = 20;
 
 // The four-chain search is the node search's, its choice of fours
 // included. The chains looked for before a node's moves take a third of
 // the deep search's nodes (in thinks at 200 x 1,024 nodes). Trying every
-// four there doubled the nodes to a fixed depth and lost 223 Elo; asking
+// four there doubled the nodes to a fixed depth and lost 222 Elo; asking
 // more of a four (an own cell score of 300 or 400 where it asks 279, or 300
 // where it asks 262) lost 24 to 45.
 
