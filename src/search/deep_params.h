@@ -100,8 +100,8 @@ constexpr int LMP_TWO_PLIES = 8;
 // opponent): never reduced.
 constexpr int THREAT_SCORE = 158;
 // A late quiet move whose cell scores for the two sides add up to less
-// than this (a closed three's weight: the move makes a two or two at most)
-// is reduced one ply more.
+// than this (two open twos, or one closed three, reach it) is reduced one
+// ply more.
 constexpr int IDLE_CELL_SCORE = 20;
 
 // The four-chain search is the node search's, its choice of fours
