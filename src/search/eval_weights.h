@@ -57,7 +57,11 @@ inline constexpr EvalWeights BASE_WEIGHTS = {{32, 32, 20, 20, 50, 100, 200, 120,
 // side's four and three cells a third heavier 65 and 76, OPP_ANY halved 55
 // (doubled, worse still). The same shift of 4 made from the root's side at
 // every leaf, so that odd and even depths judge alike, was even; a shift of
-// 12 that way lost too.
+// 12 that way lost too. Counting more shapes as won while the opponent has
+// no four to make, as free-style counts a cell that makes a four and a three
+// at once, did not pay: the same four-three under Renju (WHITE's, or BLACK's
+// on a point it may play) was even, a cell that makes two open threes
+// (free-style, and WHITE under Renju) lost about 25.
 inline constexpr EvalWeights TUNED_FREESTYLE_WEIGHTS = {{32, 32, 15, 15, 50, 100, 200, 120, 200, 200, 30}};
 inline constexpr EvalWeights TUNED_RENJU_WEIGHTS = {{32, 32, 20, 20, 50, 100, 400, 240, 200, 200, 30}};
 
