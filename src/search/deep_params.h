@@ -71,7 +71,8 @@ constexpr double LMR_DIVISOR = 2.0;
 // left at most, a node whose value stands a margin per ply above beta fails
 // high when the opponent has no open four to make (no open three), and one
 // whose value stands a margin per ply below alpha fails low when the side to
-// move has none (its win by fours was already looked for).
+// move has none (its win by fours was already looked for). A margin of 100
+// for the first, or of 150 for the second, lost about 20 Elo each.
 constexpr int STATIC_CUT_MAX_DEPTH = 3;
 constexpr int32_t STATIC_CUT_MARGIN = 120;
 constexpr int STATIC_FAIL_LOW_MAX_DEPTH = 2;
