@@ -3,13 +3,12 @@
 // the extension of threats, late-move pruning) and adds four things: a
 // threat-space search with threes at PV nodes with depth to spare; cut-offs
 // at null-window nodes by the static value, while the side it finds worse
-// has no open four to make (a fail high comes before the chain of fours,
-// since a win would fail high too), by a null move, while the opponent has
-// no four, and by a shallower search against a raised beta (ProbCut);
-// reduced depth for late quiet moves, more for idle ones, searched again in
-// full when they fail high; and late-move pruning sooner than the node
-// search's one and two plies from the leaves. Values, windows and the hash
-// table are the node search's.
+// has no open four to make, by a null move, while the opponent has no four,
+// and by a shallower search against a raised beta (ProbCut); reduced depth
+// for late quiet moves, more for idle ones, searched again in full when
+// they fail high; and late-move pruning sooner than the node search's one
+// and two plies from the leaves. Values, windows and the hash table are the
+// node search's.
 #include <algorithm>
 #include <cmath>
 
@@ -51,38 +50,26 @@ bool deep_late_move_stop(int h, int s, int m) {
 int deep_reduction(int depth, int move) { return reductions.at(depth, move); }
 
 
-bool Search::deep_fails_high_statically(NodeState& node, int32_t* value) {
-  // A win by fours would fail high as well, so the chain need not be looked
-  // for. A leaf fails high on its value. A node near the leaves fails high
-  // on its value less a margin per ply when the opponent has no open four
-  // to make: neither side has a five to make here (not a forced block), and
-  // a lone four of the opponent's is one threat, answered in time.
-  const int d = node.hash_depth;
-  const bool leaf = node.leaf();
-  const bool static_cut = !leaf && d >= 1 && d <= STATIC_CUT_MAX_DEPTH &&
-                          pos.open_four_cells[opponent(node.side) - 1].empty();
-  if (!leaf && !static_cut) return false;
-  const int32_t e = node.static_value = evaluate(node.depth, node.side);
-  const int32_t v = leaf ? e : e - STATIC_CUT_MARGIN * d;
-  if (v < node.beta) return false;
-  *value = v;
-  return true;
-}
-
 bool Search::deep_settled_by_value(NodeState& node, bool null_move, int32_t* value) {
   const int side = node.side, opp = opponent(side);
   const int d = node.hash_depth;
-  // The static fail low needs the side to move to have no open four to
-  // make (its win by fours was looked for already). A pass needs the
-  // opponent to have no four at all; ProbCut needs nothing, since its
-  // shallower search plays the fours out.
+  // Neither side has a five to make here: the node is not a forced block,
+  // and a five of the side to move won before. The cuts by the static value
+  // only need the other side to have no open four to make: a lone four is
+  // one threat, answered in time, and the side to move's win by fours was
+  // looked for already. A pass needs the opponent to have no four at all;
+  // ProbCut needs nothing, since its shallower search plays the fours out.
   const bool opp_quiet = !pos.can_make_four(opp);
+  const bool static_cut = d >= 1 && d <= STATIC_CUT_MAX_DEPTH && pos.open_four_cells[opp - 1].empty();
   const bool fail_low = d >= 1 && d <= STATIC_FAIL_LOW_MAX_DEPTH && pos.open_four_cells[side - 1].empty();
   const bool try_null = null_move && d >= NULL_MOVE_MIN_DEPTH && opp_quiet;
   const bool try_probcut = d >= PROBCUT_MIN_DEPTH && !is_win(node.beta) && !is_loss(node.beta);
-  if (!fail_low && !try_null && !try_probcut) return false;
-  if (node.static_value == NO_VALUE) node.static_value = evaluate(node.depth, side);
-  const int32_t e = node.static_value;
+  if (!static_cut && !fail_low && !try_null && !try_probcut) return false;
+  const int32_t e = node.static_value = evaluate(node.depth, side);
+  if (static_cut && e - STATIC_CUT_MARGIN * d >= node.beta) {
+    *value = e - STATIC_CUT_MARGIN * d;
+    return true;
+  }
   if (fail_low && e + STATIC_FAIL_LOW_MARGIN * d <= node.alpha) {
     *value = e + STATIC_FAIL_LOW_MARGIN * d;
     return true;
@@ -132,12 +119,9 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
   TopMoves top;
   if (!forced) {
     // Steps 3 and 4. As in the node search: hash probe, a win by fours,
-    // the leaf; but a null-window node that fails high on its static value
-    // ends before the chain of fours.
+    // the leaf.
     int32_t value = 0;
-    if (settled_by_hash(node, top, &value)) return value;
-    if (node.null_window && deep_fails_high_statically(node, &value)) return value;
-    if (settled_by_chain_or_leaf(node, &value, true)) return value;
+    if (settled_by_hash(node, top, &value) || settled_by_chain_or_leaf(node, &value, true)) return value;
     // Step 5. A win by threes, at PV nodes with depth to spare, when the
     // opponent has no open three of its own to answer first.
     if (!node.null_window && node.hash_depth >= VCT_PV_MIN_DEPTH &&

@@ -78,12 +78,14 @@ constexpr double LMR_DIVISOR = 2.0;
 // high when the opponent has no open four to make (no open three), and one
 // whose value stands a margin per ply below alpha fails low when the side to
 // move has none (its win by fours was already looked for). A margin of 100
-// for the first, or of 150 for the second, lost about 20 Elo each. The fail
-// high, and a leaf's value at or above beta, end the node before its chain
-// of fours is looked for (a win would fail high too): 13% fewer nodes to the
-// bench's depth, 5% less time, and about 30 Elo in games at 128 x 1,024
-// nodes a move (103-85-12). At 0.5 s a move against the node search it gave
-// 137-55-8 on openings 1-50, where the build before gave 134-54-12.
+// for the first, or of 150 for the second, lost about 20 Elo each. Taking
+// the fail high (and a leaf's value at or above beta) before the node's chain
+// of fours, since a win would fail high too, saved 13% of the nodes to the
+// bench's depth (5% of the time) and won 103-85-12 at 128 x 1,024 nodes a
+// move, but at 0.5 s a move against the node search it scored 256-124-20
+// over openings 1-100, where the search as it is scored 270-112-18: a child
+// that fails high on its value instead of a win no longer tells its parent
+// that the move loses, so the parent prunes as if it did not.
 constexpr int STATIC_CUT_MAX_DEPTH = 3;
 constexpr int32_t STATIC_CUT_MARGIN = 120;
 constexpr int STATIC_FAIL_LOW_MAX_DEPTH = 2;

@@ -136,10 +136,7 @@ class Search {
   // null_move: the node may try a pass (not right after one).
   int32_t deep_node(int depth, int32_t alpha, int32_t beta, int side, int extension, bool null_move = true);
   // At a null-window node of the deep search, the static value may settle
-  // the node: before its chain of fours is looked for, when it fails high
-  // (deep_fails_high_statically), and before its moves (a static fail low,
-  // a pass, ProbCut). True, with the value to return.
-  bool deep_fails_high_statically(NodeState& node, int32_t* value);
+  // the node before its moves: true, with the value to return.
   bool deep_settled_by_value(NodeState& node, bool null_move, int32_t* value);
   // The node search of the chosen search, for what both share (the
   // internal deepening of the move stages).
