@@ -100,7 +100,7 @@ bool Search::settled_by_chain_or_leaf(NodeState& node, int32_t* value, bool skip
     return true;
   }
   if (node.leaf()) {
-    *value = node.static_value != NO_VALUE ? node.static_value : evaluate(depth, side);
+    *value = evaluate(depth, side);
     hash.tt_store(pos.zobrist_key, node.hash_depth, *value, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
     return true;
   }

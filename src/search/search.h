@@ -196,7 +196,7 @@ class Search {
   // (the probe's move becomes the first top move), then a win by fours or
   // the leaf's evaluation. True when *value is the node's value (0 on a
   // stop). With skip_fourless the chain of fours is looked for by
-  // four_chain; a leaf reuses a static value the node already computed.
+  // four_chain.
   bool settled_by_hash(NodeState& node, TopMoves& top, int32_t* value);
   bool settled_by_chain_or_leaf(NodeState& node, int32_t* value, bool skip_fourless);
   // The end of a node's moves in both node searches: its value, stored.
