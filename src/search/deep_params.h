@@ -83,9 +83,9 @@ constexpr double LMR_DIVISOR = 2.0;
 // of fours, since a win would fail high too, saved 13% of the nodes to the
 // bench's depth (5% of the time) and won 103-85-12 at 128 x 1,024 nodes a
 // move, but at 0.5 s a move against the node search it scored 256-124-20
-// over openings 1-100, where the search as it is scored 270-112-18: a child
-// that fails high on its value instead of a win no longer tells its parent
-// that the move loses, so the parent prunes as if it did not.
+// over openings 1-100, where the search as it is scored 270-112-18. Likely
+// why: a child that fails high on its value instead of a win no longer tells
+// its parent that the move loses, so the parent prunes as if it did not.
 constexpr int STATIC_CUT_MAX_DEPTH = 3;
 constexpr int32_t STATIC_CUT_MARGIN = 120;
 constexpr int STATIC_FAIL_LOW_MAX_DEPTH = 2;
