@@ -75,20 +75,19 @@ Search::MoveOutcome Search::take_result(NodeState& node, TopMoves& top, int& bou
   return MoveOutcome::NEXT;
 }
 
-bool Search::settled_by_hash(NodeState& node, TopMoves& top, int32_t* value) {
-  if (!node.null_window) return false;
-  int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
-  const int32_t v = hash.tt_probe(node.hash_depth, node.alpha, node.beta, node.side, pos.zobrist_key, 1, xs, ys);
-  if (v != NO_VALUE) {
-    *value = v;
-    return true;
-  }
-  if (xs[0] != -1) top.x[0] = xs[0], top.y[0] = ys[0];
-  return false;
-}
-
-bool Search::settled_by_chain_or_leaf(NodeState& node, int32_t* value, bool skip_fourless) {
+bool Search::settled_before_moves(NodeState& node, TopMoves& top, int32_t* value, bool skip_fourless) {
   const int side = node.side, depth = node.depth;
+  // Hash probe at null-window nodes.
+  if (node.null_window) {
+    int32_t xs[3] = {-1, -1, -1}, ys[3] = {-1, -1, -1};
+    const int32_t v = hash.tt_probe(node.hash_depth, node.alpha, node.beta, side, pos.zobrist_key, 1, xs, ys);
+    if (v != NO_VALUE) {
+      *value = v;
+      return true;
+    }
+    if (xs[0] != -1) top.x[0] = xs[0], top.y[0] = ys[0];
+  }
+  // Threat search, then the leaf.
   const int32_t r = skip_fourless ? four_chain(depth, side) : threat_search(depth, side, 0, 0);
   if (search_aborted) {
     *value = 0;
@@ -99,7 +98,7 @@ bool Search::settled_by_chain_or_leaf(NodeState& node, int32_t* value, bool skip
     hash.tt_store(pos.zobrist_key, node.hash_depth, *value, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
     return true;
   }
-  if (node.leaf()) {
+  if (depth + ((node.extension >> 1) & ~1) <= 0) {
     *value = evaluate(depth, side);
     hash.tt_store(pos.zobrist_key, node.hash_depth, *value, BOUND_EXACT, side, -1, -1, -1, -1, -1, -1);
     return true;
@@ -137,7 +136,7 @@ int32_t Search::alpha_beta(int depth, int32_t alpha, int32_t beta, int side, int
   if (!forced) {
     // Steps 4 and 5. Hash probe, threat search, then the leaf.
     int32_t v = 0;
-    if (settled_by_hash(node, top, &v) || settled_by_chain_or_leaf(node, &v, false)) return v;
+    if (settled_before_moves(node, top, &v)) return v;
   }
 
   // Step 6. Expansion.

@@ -121,7 +121,7 @@ int32_t Search::deep_node(int depth, int32_t alpha, int32_t beta, int side, int 
     // Steps 3 and 4. As in the node search: hash probe, a win by fours,
     // the leaf.
     int32_t value = 0;
-    if (settled_by_hash(node, top, &value) || settled_by_chain_or_leaf(node, &value, true)) return value;
+    if (settled_before_moves(node, top, &value, true)) return value;
     // Step 5. A win by threes, at PV nodes with depth to spare, when the
     // opponent has no open three of its own to answer first.
     if (!node.null_window && node.hash_depth >= VCT_PV_MIN_DEPTH &&

@@ -57,10 +57,6 @@ struct NodeState {
   int batch_size = 0;       // entries of the current batch (skipped included)
   int forced_x = -1, forced_y = -1;
   int32_t static_value = NO_VALUE;  // the side to move's evaluation, once computed
-
-  // No depth left, counting half the extension in whole pairs of plies:
-  // the node takes its evaluation.
-  bool leaf() const { return depth + ((extension >> 1) & ~1) <= 0; }
 };
 
 // What next_batch produced.

@@ -192,13 +192,11 @@ class Search {
   MoveOutcome take_result(NodeState& node, TopMoves& top, int& bound, int x, int y, int32_t v, int m, int level,
                           LateMoveRule stop_rule = late_move_stop);
   // What both node searches know before their moves (not for a forced
-  // node), in this order: a hash bound that settles a null-window node
-  // (the probe's move becomes the first top move), then a win by fours or
-  // the leaf's evaluation. True when *value is the node's value (0 on a
-  // stop). With skip_fourless the chain of fours is looked for by
-  // four_chain.
-  bool settled_by_hash(NodeState& node, TopMoves& top, int32_t* value);
-  bool settled_by_chain_or_leaf(NodeState& node, int32_t* value, bool skip_fourless);
+  // node): a hash bound that settles a null-window node, a win by fours,
+  // or the leaf's evaluation. True when *value is the node's value (0 on a
+  // stop); a null-window probe's move becomes the first top move. With
+  // skip_fourless the chain of fours is looked for by four_chain.
+  bool settled_before_moves(NodeState& node, TopMoves& top, int32_t* value, bool skip_fourless = false);
   // The end of a node's moves in both node searches: its value, stored.
   int32_t end_of_moves(NodeState& node, const TopMoves& top, int bound);
 
